@@ -1,0 +1,28 @@
+#include "embedding/engine_method_result.h"
+
+#include <iostream>
+#include <utility>
+
+namespace flutter {
+
+ReplyHolder::ReplyHolder(BinaryReply reply) : reply_(std::move(reply)) {}
+
+ReplyHolder::~ReplyHolder() {
+  if (reply_) {
+    std::cerr << "Warning: Failed to respond to a message. This is a memory leak." << std::endl;
+  }
+}
+
+void ReplyHolder::SendResponseData(const std::vector<uint8_t>* data) {
+  if (!reply_) {
+    std::cerr << "Error: Only one of Success, Error, or NotImplemented can be called,"
+              << " and it can be called exactly once. Ignoring duplicate result." << std::endl;
+    return;
+  }
+  const uint8_t* message = data && !data->empty() ? data->data() : nullptr;
+  const size_t message_size = data ? data->size() : 0;
+  reply_(message, message_size);
+  reply_ = nullptr;
+}
+
+}  // namespace flutter
