@@ -116,6 +116,21 @@ TEST(EncodableValueTest, CustomValuesAreDistinctByIdentityAndCopyDeeply) {
   EXPECT_TRUE(copied_custom.type() == typeid(std::string));
 }
 
+// Each level compared twice would double the work per level: at this depth
+// the comparison would never finish, and the suite's time limit fails it.
+TEST(EncodableValueTest, DeeplyNestedEquivalentListsCompareInLinearTime) {
+  EncodableValue a(int32_t{1});
+  EncodableValue b(int32_t{1});
+  for (int depth = 0; depth < 200; ++depth) {
+    a = EncodableValue(EncodableList{a});
+    b = EncodableValue(EncodableList{b});
+  }
+  b = EncodableValue(EncodableList{b, EncodableValue()});
+  a = EncodableValue(EncodableList{a});
+  EXPECT_TRUE(a < b);
+  EXPECT_FALSE(b < a);
+}
+
 struct ThrowsOnCopy {
   ThrowsOnCopy() = default;
   ThrowsOnCopy(const ThrowsOnCopy&) { throw std::runtime_error("no copies"); }
