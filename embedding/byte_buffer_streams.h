@@ -19,6 +19,7 @@ class ByteBufferStreamReader : public ByteStreamReader {
   void ReadBytes(uint8_t* buffer, size_t length) override;
   void ReadAlignment(uint8_t alignment) override;
   std::optional<size_t> RemainingBytes() const override;
+  std::vector<uint8_t> ReadByteVector(size_t length) override;
 
  private:
   const uint8_t* bytes_;

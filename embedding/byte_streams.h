@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace flutter {
 
@@ -37,6 +38,10 @@ class ByteStreamReader {
   // How many bytes are left, or nothing for a reader that cannot tell (its
   // declared counts are then trusted as they are).
   virtual std::optional<size_t> RemainingBytes() const { return std::nullopt; }
+  // `length` bytes as a new vector; when they are not there, `length` zeros,
+  // as ReadBytes leaves them. A reader that holds its bytes in memory copies
+  // them straight into the vector instead of zero-filling it first.
+  virtual std::vector<uint8_t> ReadByteVector(size_t length);
 
   // Little-endian numbers as they lie in memory on the target. A failed read
   // leaves the zero the result started with.
