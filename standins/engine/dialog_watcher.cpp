@@ -1,0 +1,142 @@
+// Message boxes are found by a watcher thread rather than a hook: it sees
+// boxes of every thread of the process, including those shown before the
+// platform thread gets back to its message loop.
+
+#include "standins/engine/dialog_watcher.h"
+
+#include <windows.h>
+
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "standins/engine/script_commands.h"
+
+namespace standin {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A message box gets this long on screen before it is answered, so that a
+// person watching the display sees it.
+constexpr std::chrono::milliseconds kDismissDelay(200);
+constexpr DWORD kPollMilliseconds = 50;
+// The static control that holds a message box's text.
+constexpr int kMessageBoxTextId = 0xFFFF;
+
+struct WatcherState {
+  std::mutex mutex;
+  std::shared_ptr<Transcript> transcript;
+  bool running = false;
+};
+
+WatcherState& State() {
+  // Never freed: the watcher thread runs until the process ends.
+  static WatcherState* state = new WatcherState();
+  return *state;
+}
+
+std::string ToUtf8(const std::wstring& text) {
+  if (text.empty()) {
+    return std::string();
+  }
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                       nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], size, nullptr,
+                      nullptr);
+  return utf8;
+}
+
+// The text of a window of another thread; bounded, so a hung owner cannot
+// stop the watcher.
+std::wstring ReadWindowText(HWND window) {
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 1000, &length)) {
+    return std::wstring();
+  }
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  DWORD_PTR copied = 0;
+  if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]),
+                           SMTO_ABORTIFHUNG, 1000, &copied)) {
+    return std::wstring();
+  }
+  text.resize(static_cast<size_t>(copied));
+  return text;
+}
+
+BOOL CALLBACK CollectMessageBox(HWND window, LPARAM found) {
+  DWORD process_id = 0;
+  GetWindowThreadProcessId(window, &process_id);
+  if (process_id != GetCurrentProcessId() || !IsWindowVisible(window)) {
+    return TRUE;
+  }
+  wchar_t class_name[16] = {};
+  GetClassNameW(window, class_name, 16);
+  if (std::wstring(class_name) == L"#32770") {
+    reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
+  }
+  return TRUE;
+}
+
+void RecordAndDismiss(HWND box) {
+  const std::string caption = ToUtf8(ReadWindowText(box));
+  std::string text;
+  HWND text_control = GetDlgItem(box, kMessageBoxTextId);
+  if (text_control != nullptr) {
+    text = ToUtf8(ReadWindowText(text_control));
+  }
+  std::shared_ptr<Transcript> transcript;
+  {
+    std::lock_guard<std::mutex> guard(State().mutex);
+    transcript = State().transcript;
+  }
+  if (transcript) {
+    transcript->WriteLine(DialogLine(caption, text));
+  }
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+}
+
+void Watch() {
+  struct Seen {
+    Clock::time_point since;
+    bool dismissed = false;
+  };
+  std::map<HWND, Seen> seen;
+  for (;;) {
+    Sleep(kPollMilliseconds);
+    std::vector<HWND> boxes;
+    EnumWindows(CollectMessageBox, reinterpret_cast<LPARAM>(&boxes));
+    const Clock::time_point now = Clock::now();
+    std::map<HWND, Seen> still_open;
+    for (HWND box : boxes) {
+      auto found = seen.find(box);
+      Seen entry = found == seen.end() ? Seen{now, false} : found->second;
+      if (!entry.dismissed && now - entry.since >= kDismissDelay) {
+        RecordAndDismiss(box);
+        entry.dismissed = true;
+      }
+      still_open[box] = entry;
+    }
+    seen.swap(still_open);
+  }
+}
+
+}  // namespace
+
+void AcceptDialogs(std::shared_ptr<Transcript> transcript) {
+  WatcherState& state = State();
+  std::lock_guard<std::mutex> guard(state.mutex);
+  state.transcript = std::move(transcript);
+  if (!state.running) {
+    state.running = true;
+    std::thread(Watch).detach();
+  }
+}
+
+}  // namespace standin

@@ -1,0 +1,207 @@
+#include "standins/engine/script_commands.h"
+
+#include <cstddef>
+#include <utility>
+
+namespace standin {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'a' && c <= 'f') {
+    return c - 'a' + 10;
+  }
+  if (c >= 'A' && c <= 'F') {
+    return c - 'A' + 10;
+  }
+  return -1;
+}
+
+// The next blank-separated word of `rest`, which is advanced past it.
+std::string_view NextWord(std::string_view& rest) {
+  size_t start = 0;
+  while (start < rest.size() && IsBlank(rest[start])) {
+    ++start;
+  }
+  size_t end = start;
+  while (end < rest.size() && !IsBlank(rest[end])) {
+    ++end;
+  }
+  std::string_view word = rest.substr(start, end - start);
+  rest.remove_prefix(end);
+  return word;
+}
+
+bool OnlyBlanks(std::string_view text) {
+  for (char c : text) {
+    if (!IsBlank(c)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+ScriptCommand Error(std::string reason) {
+  ScriptCommand command;
+  command.kind = ScriptCommand::Kind::kError;
+  command.reason = std::move(reason);
+  return command;
+}
+
+ScriptCommand ParseSend(std::string_view rest) {
+  ScriptCommand command;
+  command.kind = ScriptCommand::Kind::kSend;
+  command.channel = std::string(NextWord(rest));
+  if (command.channel.empty()) {
+    return Error("send needs a channel");
+  }
+  // Hex pairs; blanks may separate pairs but not the two digits of one.
+  size_t i = 0;
+  while (i < rest.size()) {
+    if (IsBlank(rest[i])) {
+      ++i;
+      continue;
+    }
+    const int high = HexDigit(rest[i]);
+    const int low = i + 1 < rest.size() ? HexDigit(rest[i + 1]) : -1;
+    if (high < 0 || low < 0) {
+      return Error("send: bad hex at column " + std::to_string(i + 1) + " of the message");
+    }
+    command.message.push_back(static_cast<uint8_t>(high * 16 + low));
+    i += 2;
+  }
+  return command;
+}
+
+ScriptCommand ParseSleep(std::string_view rest) {
+  std::string_view number = NextWord(rest);
+  if (number.empty() || !OnlyBlanks(rest)) {
+    return Error("sleep needs one number of milliseconds");
+  }
+  uint64_t milliseconds = 0;
+  for (char c : number) {
+    if (c < '0' || c > '9') {
+      return Error("sleep needs one number of milliseconds");
+    }
+    milliseconds = milliseconds * 10 + static_cast<uint64_t>(c - '0');
+    // A day is more than any script should wait.
+    if (milliseconds > 86400000) {
+      return Error("sleep: more than a day");
+    }
+  }
+  ScriptCommand command;
+  command.kind = ScriptCommand::Kind::kSleep;
+  command.milliseconds = static_cast<uint32_t>(milliseconds);
+  return command;
+}
+
+}  // namespace
+
+ScriptCommand ParseScriptLine(std::string_view line) {
+  if (!line.empty() && line.back() == '\r') {
+    line.remove_suffix(1);
+  }
+  std::string_view rest = line;
+  std::string_view word = NextWord(rest);
+  if (word.empty() || word.front() == '#') {
+    return ScriptCommand();
+  }
+  if (word == "send") {
+    return ParseSend(rest);
+  }
+  if (word == "close") {
+    if (!OnlyBlanks(rest)) {
+      return Error("close takes nothing after it");
+    }
+    ScriptCommand command;
+    command.kind = ScriptCommand::Kind::kClose;
+    return command;
+  }
+  if (word == "dialogs") {
+    std::string_view what = NextWord(rest);
+    if (what != "accept" || !OnlyBlanks(rest)) {
+      return Error("dialogs: only \"dialogs accept\" is known");
+    }
+    ScriptCommand command;
+    command.kind = ScriptCommand::Kind::kAcceptDialogs;
+    return command;
+  }
+  if (word == "sleep") {
+    return ParseSleep(rest);
+  }
+  return Error("unknown command \"" + std::string(word) + "\"");
+}
+
+std::vector<std::string> SplitScriptLines(std::string_view text) {
+  // A byte-order mark that an editor put in front is not part of a command.
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+    text.remove_prefix(3);
+  }
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) {
+      end = text.size();
+    }
+    lines.emplace_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::string FormatHex(const std::vector<uint8_t>& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(bytes.size() * 2);
+  for (uint8_t byte : bytes) {
+    hex.push_back(kDigits[byte >> 4]);
+    hex.push_back(kDigits[byte & 0x0F]);
+  }
+  return hex;
+}
+
+std::string ChannelLine(std::string_view prefix, std::string_view channel,
+                        const std::vector<uint8_t>& bytes) {
+  std::string line(prefix);
+  line += ' ';
+  line += channel;
+  if (!bytes.empty()) {
+    line += ' ';
+    line += FormatHex(bytes);
+  }
+  return line;
+}
+
+namespace {
+
+void AppendEscaped(std::string& line, std::string_view text) {
+  for (char c : text) {
+    if (c == '\\') {
+      line += "\\\\";
+    } else if (c == '\r') {
+      line += "\\r";
+    } else if (c == '\n') {
+      line += "\\n";
+    } else {
+      line += c;
+    }
+  }
+}
+
+}  // namespace
+
+std::string DialogLine(std::string_view caption, std::string_view text) {
+  std::string line = "dialog ";
+  AppendEscaped(line, caption);
+  line += " | ";
+  AppendEscaped(line, text);
+  return line;
+}
+
+}  // namespace standin
