@@ -1,0 +1,10 @@
+#include <memory>
+
+#include "vpn_plugin/win32/win32_api.h"
+#include "vpn_plugin/windows_vpn_plugin.h"
+
+namespace tarvex {
+
+WindowsVpnPlugin::WindowsVpnPlugin() : WindowsVpnPlugin(std::make_unique<Win32Api>()) {}
+
+}  // namespace tarvex

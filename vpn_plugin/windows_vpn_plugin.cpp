@@ -1,0 +1,33 @@
+#include "vpn_plugin/windows_vpn_plugin.h"
+
+#include <string_view>
+#include <utility>
+
+namespace tarvex {
+
+WindowsVpnPlugin::WindowsVpnPlugin(std::unique_ptr<WindowsApi> windows) : windows_(std::move(windows)) {}
+
+WindowsVpnPlugin::~WindowsVpnPlugin() = default;
+
+void WindowsVpnPlugin::HandleMethodCall(const MethodCall& call, std::unique_ptr<MethodResult> result) {
+  Log("WindowsVpnPlugin::HandleMethodCall called: " + call.method_name());
+
+  using Operation = void (WindowsVpnPlugin::*)(const MethodCall&, std::unique_ptr<MethodResult>);
+  struct Row {
+    std::string_view name;
+    Operation operation;
+  };
+  static constexpr Row kDispatch[] = {
+      {"isConnected", &WindowsVpnPlugin::IsConnected},
+  };
+
+  for (const Row& row : kDispatch) {
+    if (call.method_name() == row.name) {
+      (this->*row.operation)(call, std::move(result));
+      return;
+    }
+  }
+  result->NotImplemented();
+}
+
+}  // namespace tarvex

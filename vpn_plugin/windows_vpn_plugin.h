@@ -1,0 +1,80 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "embedding/encodable_value.h"
+#include "embedding/method_call.h"
+#include "embedding/method_channel.h"
+#include "embedding/method_result.h"
+#include "embedding/plugin.h"
+#include "vpn_plugin/windows_api.h"
+
+namespace tarvex {
+
+class WindowsVpnPluginTestPeer;
+
+// The plugin behind the channel "tarvex/windows_vpn": it answers the Flutter
+// side's tunnel calls with WireGuard for Windows, the Service Control Manager
+// and a debug log. Every operation runs on the platform thread and replies
+// before it returns.
+class WindowsVpnPlugin : public flutter::Plugin {
+ public:
+  using MethodCall = flutter::MethodCall<flutter::EncodableValue>;
+  using MethodResult = flutter::MethodResult<flutter::EncodableValue>;
+
+  // On Windows: the plugin talks to the real system.
+  WindowsVpnPlugin();
+  // Talks to Windows through `windows`, which it keeps.
+  explicit WindowsVpnPlugin(std::unique_ptr<WindowsApi> windows);
+  ~WindowsVpnPlugin() override;
+
+  WindowsVpnPlugin(const WindowsVpnPlugin&) = delete;
+  WindowsVpnPlugin& operator=(const WindowsVpnPlugin&) = delete;
+
+  // Logs the call and routes it by its exact name; names without an
+  // operation are answered "not implemented".
+  void HandleMethodCall(const MethodCall& call, std::unique_ptr<MethodResult> result);
+
+  // The operations below are public so each can be driven on its own.
+
+  // "isConnected": replies with CheckWindowsVPNConnection's answer.
+  void IsConnected(const MethodCall& call, std::unique_ptr<MethodResult> result);
+  // A registered tunnel's service runs, or any WireGuard tunnel service does.
+  bool CheckWindowsVPNConnection();
+  // The service "WireGuardTunnel$tarvex_" + `network_id` exists and runs.
+  bool IsVPNConnected(const std::string& network_id);
+  // Some running Win32 service's name begins with "WireGuardTunnel$" or "tarvex_".
+  bool CheckWireGuardServices();
+
+  // Appends one timestamped line to the debug log; never fails outward.
+  void Log(const std::string& message);
+
+  // The calling thread's effective token is in the Administrators group.
+  bool IsRunningAsAdmin();
+  // Starts `program` through the elevation prompt, after telling the user why.
+  bool RunElevatedCommand(const std::string& program, const std::string& parameters);
+  // The system's text for a Win32 error code, line end kept; empty if none.
+  std::string GetErrorMessage(Dword code);
+
+  // Full path of the first wireguard.exe found, or empty.
+  std::string FindWireGuardExecutable();
+  // Starts the service and waits until it runs, stops, or 30 s pass.
+  bool StartWireGuardService(const std::string& service_name);
+  // One of WireGuard's driver services is registered.
+  bool IsWireGuardDriverInstalled();
+  // The port of the first usable "Endpoint" line, or empty.
+  std::string ExtractEndpointPort(const std::string& config);
+
+ private:
+  friend class WindowsVpnPluginTestPeer;
+
+  // Declared first so that it goes last: the channel and every operation use it.
+  std::unique_ptr<WindowsApi> windows_;
+  std::unique_ptr<flutter::MethodChannel<flutter::EncodableValue>> channel_;
+  // Network ids this process created a tunnel for and has not removed.
+  std::map<std::string, bool> tunnels_;
+};
+
+}  // namespace tarvex
