@@ -1,35 +1,46 @@
-// Decodes one value from arbitrary bytes. Whatever the bytes, the result
-// stays within what they can hold, and, unless it is one of the values that
-// cannot (see RoundTrips), it writes into bytes that read back cleanly to the
-// same value (see SameValue).
-#include <cstddef>
-#include <cstdint>
-#include <vector>
+// Decodes one value from arbitrary bytes: the value and the lines printed stay in
+// proportion to them, and a value that must read back does so completely.
+#include <iostream>
+#include <sstream>
 
-#include "embedding/byte_buffer_streams.h"
-#include "embedding/standard_codec_serializer.h"
 #include "fuzz/fuzz_support.h"
 
+namespace {
+
+// How deep containers nest; adds what they hold (key and value apart) to `values`.
+size_t Depth(const flutter::EncodableValue& value, size_t& values) {
+  size_t depth = value.TryGet<flutter::EncodableList>() || value.TryGet<flutter::EncodableMap>() ? 1 : 0;
+  flutter::ForEachNested(value, [&](const flutter::EncodableValue& nested, bool) {
+    ++values;
+    depth = std::max(depth, Depth(nested, values) + 1);
+  });
+  return depth;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // The codec reports on std::cerr; its lines are counted here instead.
+  static std::ostringstream printed;
+  [[maybe_unused]] static std::streambuf* const standard_error = std::cerr.rdbuf(printed.rdbuf());
+  printed.str("");
+
   const flutter::StandardCodecSerializer& serializer = flutter::StandardCodecSerializer::GetInstance();
-  flutter::CountingReader reader(data, size);
+  flutter::ByteBufferStreamReader reader(data, size);
   const flutter::EncodableValue value = serializer.ReadValue(&reader);
-
-  // Hostile counts and nesting: storage and reported failures stay in
-  // proportion to the input, and the bookkeeping closes with the value.
-  const flutter::Shape shape = flutter::ShapeOf(value);
-  flutter::Require(shape.depth <= flutter::DecodeLimits::kMaxDepth);
-  flutter::Require(shape.elements <= 2 * size);
-  flutter::Require(reader.failed_reads() <= 2 * size + 1);
+  // Counts must leave every element they declare a byte of its own.
+  size_t values = 0;
+  flutter::Require(Depth(value, values) <= flutter::DecodeLimits::kMaxDepth && values <= size);
+  const std::string lines = printed.str();
+  flutter::Require(static_cast<size_t>(std::count(lines.begin(), lines.end(), '\n')) <= 2 * size + 2);
   flutter::Require(reader.decode_limits().depth == 0 && reader.decode_limits().promised_bytes == 0);
-
   if (!flutter::RoundTrips(value)) {
     return 0;
   }
   const std::vector<uint8_t> encoded = flutter::Encoded(value);
-  flutter::CountingReader again(encoded.data(), encoded.size());
+  flutter::ByteBufferStreamReader again(encoded.data(), encoded.size());
   const flutter::EncodableValue reread = serializer.ReadValue(&again);
-  flutter::Require(again.failed_reads() == 0 && again.at_end() && !again.decode_limits().too_deep);
-  flutter::Require(flutter::Encoded(reread) == encoded);
+  flutter::Require(printed.str() == lines && again.RemainingBytes() == 0u &&
+                   flutter::Encoded(reread) == encoded);
   return 0;
 }

@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <iomanip>
+#include <iterator>
 #include <sstream>
-#include <string>
-#include <vector>
+#include <stdexcept>
+#include <utility>
 
 #include "embedding/byte_buffer_streams.h"
-#include "embedding/encodable_value.h"
 #include "embedding/standard_codec_serializer.h"
 
 namespace flutter {
@@ -17,58 +17,75 @@ inline constexpr char kInvalidRead[] = "Invalid read in StandardCodecByteStreamR
 
 // "07 03 61 62 63": byte expectations read like a hex dump.
 inline std::string Hex(const std::vector<uint8_t>& bytes) {
-  std::string text;
-  for (uint8_t byte : bytes) {
-    char digits[4];
-    std::snprintf(digits, sizeof(digits), "%02X ", byte);
-    text += digits;
+  std::ostringstream text;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    text << (i == 0 ? "" : " ") << std::uppercase << std::hex << std::setw(2) << std::setfill('0')
+         << int{bytes[i]};
   }
-  if (!text.empty()) {
-    text.pop_back();
-  }
-  return text;
+  return text.str();
 }
 
 inline std::vector<uint8_t> FromHex(const std::string& hex) {
-  std::vector<uint8_t> bytes;
   std::istringstream in(hex);
-  unsigned int byte = 0;
-  while (in >> std::hex >> byte) {
-    bytes.push_back(static_cast<uint8_t>(byte));
-  }
-  return bytes;
+  in >> std::hex;
+  return std::vector<uint8_t>(std::istream_iterator<unsigned int>(in), std::istream_iterator<unsigned int>());
 }
 
 inline std::string Repeat(const std::string& text, size_t times) {
   std::string repeated;
-  for (size_t i = 0; i < times; ++i) {
+  while (times-- > 0) {
     repeated += text;
   }
   return repeated;
 }
 
-inline bool Equivalent(const EncodableValue& a, const EncodableValue& b) { return !(a < b) && !(b < a); }
-
 inline std::vector<uint8_t> Encode(
     const EncodableValue& value,
     const StandardCodecSerializer& serializer = StandardCodecSerializer::GetInstance(),
-    std::vector<uint8_t> already_written = {}) {
-  ByteBufferStreamWriter writer(&already_written);
+    std::vector<uint8_t> bytes = {}) {
+  ByteBufferStreamWriter writer(&bytes);
   serializer.WriteValue(value, &writer);
-  return already_written;
+  return bytes;
 }
 
-struct Decoded {
-  EncodableValue value;
-  std::string errors;  // what went to the standard error stream
-};
+// What an operation gave, as text, and what it printed to the standard error stream.
+using Outcome = std::pair<std::string, std::string>;
 
-inline Decoded Decode(const std::vector<uint8_t>& bytes,
-                      const StandardCodecSerializer& serializer = StandardCodecSerializer::GetInstance()) {
-  ByteBufferStreamReader reader(bytes.data(), bytes.size());
+template <typename Operation>
+Outcome Captured(Operation operation) {
   testing::internal::CaptureStderr();
-  EncodableValue value = serializer.ReadValue(&reader);
-  return {std::move(value), testing::internal::GetCapturedStderr()};
+  const std::string gave = operation();
+  return {gave, testing::internal::GetCapturedStderr()};
+}
+
+// Reads one value and shows it as the bytes it encodes to.
+inline Outcome Decode(ByteStreamReader& reader) {
+  return Captured(
+      [&reader] { return Hex(Encode(StandardCodecSerializer::GetInstance().ReadValue(&reader))); });
+}
+
+inline Outcome Decode(const std::string& hex) {
+  const std::vector<uint8_t> bytes = FromHex(hex);
+  ByteBufferStreamReader reader(bytes.data(), bytes.size());
+  return Decode(reader);
+}
+
+// Each case pairs what an operation gave with what it should have given.
+inline void ExpectOutcomes(const std::vector<std::pair<Outcome, Outcome>>& cases) {
+  for (size_t i = 0; i < cases.size(); ++i) {
+    EXPECT_EQ(cases[i].first, cases[i].second) << "case " << i;
+  }
+}
+
+// A value left without an alternative by an assignment that threw.
+inline EncodableValue Valueless() {
+  struct ThrowsOnCopy {
+    ThrowsOnCopy() = default;
+    ThrowsOnCopy(const ThrowsOnCopy&) { throw std::runtime_error("no copies"); }
+  };
+  EncodableValue value(int32_t{1});
+  EXPECT_THROW(value.emplace<CustomValue>(ThrowsOnCopy()), std::runtime_error);
+  return value;
 }
 
 }  // namespace flutter

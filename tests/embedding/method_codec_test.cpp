@@ -1,12 +1,7 @@
 #include "embedding/standard_method_codec.h"
 
-#include <gtest/gtest.h>
-
 #include <memory>
-#include <optional>
-#include <string>
 #include <variant>
-#include <vector>
 
 #include "tests/embedding/codec_test_support.h"
 
@@ -15,160 +10,120 @@ namespace {
 
 const std::string kIsConnectedCall = "07 0B 69 73 43 6F 6E 6E 65 63 74 65 64 00";
 
-// What a response envelope made of its result object.
-class RecordingResult : public MethodResult<EncodableValue> {
+// Writes a custom value holding a 32-bit integer as the type byte 0x80 and it.
+class TaggedIntSerializer : public StandardCodecSerializer {
  public:
-  std::vector<std::string> answers;  // "success", "error E/m"
-  std::optional<EncodableValue> value;
-
- protected:
-  void SuccessInternal(const EncodableValue* result) override {
-    answers.push_back("success");
-    Keep(result);
-  }
-  void ErrorInternal(const std::string& code, const std::string& message,
-                     const EncodableValue* details) override {
-    answers.push_back("error " + code + "/" + message);
-    Keep(details);
-  }
-  void NotImplementedInternal() override { answers.push_back("not implemented"); }
-
- private:
-  void Keep(const EncodableValue* result) {
-    if (result != nullptr) {
-      value = *result;
+  void WriteValue(const EncodableValue& value, ByteStreamWriter* stream) const override {
+    const auto* custom = value.TryGet<CustomValue>();
+    if (const int32_t* tagged = custom ? custom->TryGet<int32_t>() : nullptr) {
+      stream->WriteByte(0x80);
+      stream->WriteInt32(*tagged);
+    } else {
+      StandardCodecSerializer::WriteValue(value, stream);
     }
   }
+
+ protected:
+  EncodableValue ReadValueOfType(uint8_t type, ByteStreamReader* stream) const override {
+    return type == 0x80 ? EncodableValue(CustomValue(stream->ReadInt32()))
+                        : StandardCodecSerializer::ReadValueOfType(type, stream);
+  }
 };
+
+// Codecs keep a plain pointer to their serializer for good.
+const TaggedIntSerializer kTaggedInts;
+
+std::string Shown(const EncodableValue* value) { return value ? " " + Hex(Encode(*value, kTaggedInts)) : ""; }
+
+// Writes down each answer as "[success 01]" or "[error E/m 03 07 00 00 00]".
+class RecordingResult : public MethodResult<EncodableValue> {
+ public:
+  std::string answers;
+
+ protected:
+  void SuccessInternal(const EncodableValue* result) override { answers += "[success" + Shown(result) + "]"; }
+  void ErrorInternal(const std::string& code, const std::string& message,
+                     const EncodableValue* details) override {
+    answers += "[error " + code + "/" + message + Shown(details) + "]";
+  }
+  void NotImplementedInternal() override { answers += "[not implemented]"; }
+};
+
+// The answers, "refused" or what was raised.
+Outcome Process(const std::string& hex,
+                const StandardMethodCodec& codec = StandardMethodCodec::GetInstance()) {
+  return Captured([&codec, bytes = FromHex(hex)] {
+    RecordingResult result;
+    try {
+      if (!codec.DecodeAndProcessResponseEnvelope(bytes.data(), bytes.size(), &result)) {
+        result.answers += "refused";
+      }
+    } catch (const std::bad_variant_access& error) {
+      result.answers += std::string("raised ") + error.what();
+    }
+    return result.answers;
+  });
+}
+
+// "name(arguments)" or "no call".
+Outcome DecodeCall(const std::string& hex) {
+  return Captured([&hex] {
+    const auto call = StandardMethodCodec::GetInstance().DecodeMethodCall(FromHex(hex));
+    return call ? call->method_name() + "(" + (call->arguments() ? Hex(Encode(*call->arguments())) : "none") +
+                      ")"
+                : "no call";
+  });
+}
 
 TEST(MethodCodecTest, EncodesCallsAndEnvelopesByteForByte) {
   const StandardMethodCodec& codec = StandardMethodCodec::GetInstance();
+  const EncodableValue yes(true), one(1.0), seven(int32_t{7});
   EXPECT_EQ(Hex(*codec.EncodeMethodCall(MethodCall<EncodableValue>("isConnected", nullptr))),
             kIsConnectedCall);
-  EXPECT_EQ(Hex(*codec.EncodeMethodCall(
-                MethodCall<EncodableValue>("a", std::make_unique<EncodableValue>(int32_t{7})))),
-            "07 01 61 03 07 00 00 00");
-
+  EXPECT_EQ(
+      Hex(*codec.EncodeMethodCall(MethodCall<EncodableValue>("a", std::make_unique<EncodableValue>(seven)))),
+      "07 01 61 03 07 00 00 00");
   EXPECT_EQ(Hex(*codec.EncodeSuccessEnvelope()), "00 00");
-  const EncodableValue yes(true);
   EXPECT_EQ(Hex(*codec.EncodeSuccessEnvelope(&yes)), "00 01");
   // The flag byte counts towards the double's padding.
-  const EncodableValue one(1.0);
   EXPECT_EQ(Hex(*codec.EncodeSuccessEnvelope(&one)), "00 06 00 00 00 00 00 00 00 00 00 00 00 00 F0 3F");
-
   EXPECT_EQ(Hex(*codec.EncodeErrorEnvelope("E")), "01 07 01 45 00 00");
   EXPECT_EQ(Hex(*codec.EncodeErrorEnvelope("E", "m")), "01 07 01 45 07 01 6D 00");
-  const EncodableValue details(int32_t{7});
-  EXPECT_EQ(Hex(*codec.EncodeErrorEnvelope("E", "", &details)), "01 07 01 45 00 03 07 00 00 00");
+  EXPECT_EQ(Hex(*codec.EncodeErrorEnvelope("E", "", &seven)), "01 07 01 45 00 03 07 00 00 00");
 }
 
-TEST(MethodCodecTest, DecodedCallsAlwaysCarryAnArgumentsObject) {
-  const StandardMethodCodec& codec = StandardMethodCodec::GetInstance();
-
-  testing::internal::CaptureStderr();
-  std::unique_ptr<MethodCall<EncodableValue>> call = codec.DecodeMethodCall(FromHex(kIsConnectedCall));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  ASSERT_NE(call, nullptr);
-  EXPECT_EQ(call->method_name(), "isConnected");
-  ASSERT_NE(call->arguments(), nullptr);
-  EXPECT_TRUE(call->arguments()->IsNull());
-
-  // Without the arguments value the call still decodes.
-  std::vector<uint8_t> name_only = FromHex(kIsConnectedCall);
-  name_only.pop_back();
-  testing::internal::CaptureStderr();
-  call = codec.DecodeMethodCall(name_only);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), kInvalidRead);
-  ASSERT_NE(call, nullptr);
-  ASSERT_NE(call->arguments(), nullptr);
-  EXPECT_TRUE(call->arguments()->IsNull());
-
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(codec.DecodeMethodCall(FromHex("03 01 00 00 00")), nullptr);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Invalid method call; method name is not a string.\n");
-
-  const EncodableValue arguments(EncodableMap{{EncodableValue("networkId"), EncodableValue("office")},
-                                              {EncodableValue("config"), EncodableValue("[Interface]")}});
-  call = codec.DecodeMethodCall(*codec.EncodeMethodCall(
-      MethodCall<EncodableValue>("startTunnel", std::make_unique<EncodableValue>(arguments))));
-  ASSERT_NE(call, nullptr);
-  EXPECT_EQ(call->method_name(), "startTunnel");
-  EXPECT_TRUE(Equivalent(*call->arguments(), arguments));
-}
-
-TEST(MethodCodecTest, ResponseEnvelopesAnswerTheResult) {
-  struct Case {
-    std::string hex;
-    bool processed;
-    std::vector<std::string> answers;
-    std::optional<EncodableValue> value;
-    std::string errors;
-  };
-  const std::vector<Case> cases = {
-      {"00 00", true, {"success"}, std::nullopt, ""},
-      {"00 01", true, {"success"}, EncodableValue(true), ""},
-      {"01 07 01 45 00 00", true, {"error E/"}, std::nullopt, ""},
-      {"01 07 01 45 07 01 6D 03 07 00 00 00", true, {"error E/m"}, EncodableValue(int32_t{7}), ""},
-      {"02 01", false, {}, std::nullopt, ""},
+TEST(MethodCodecTest, DecodedCallsAlwaysCarryArgumentsAndEnvelopesAnswerTheResult) {
+  ExpectOutcomes({
+      {DecodeCall(kIsConnectedCall), {"isConnected(00)", ""}},
+      {DecodeCall(kIsConnectedCall.substr(0, kIsConnectedCall.size() - 3)),
+       {"isConnected(00)", kInvalidRead}},
+      {DecodeCall("07 01 61 03 07 00 00 00"), {"a(03 07 00 00 00)", ""}},
+      {DecodeCall("03 01 00 00 00"), {"no call", "Invalid method call; method name is not a string.\n"}},
+      {Process("00 00"), {"[success]", ""}},
+      {Process("00 01"), {"[success 01]", ""}},
+      {Process("01 07 01 45 00 00"), {"[error E/]", ""}},
+      {Process("01 07 01 45 07 01 6D 03 07 00 00 00"), {"[error E/m 03 07 00 00 00]", ""}},
+      {Process("02 01"), {"refused", ""}},
       // The flag of an empty envelope reads as 0, then its value as null.
-      {"", true, {"success"}, std::nullopt, Repeat(kInvalidRead, 2)},
-  };
-  const StandardMethodCodec& codec = StandardMethodCodec::GetInstance();
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.hex);
-    const std::vector<uint8_t> bytes = FromHex(c.hex);
-    RecordingResult result;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(codec.DecodeAndProcessResponseEnvelope(bytes.data(), bytes.size(), &result), c.processed);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.errors);
-    EXPECT_EQ(result.answers, c.answers);
-    ASSERT_EQ(result.value.has_value(), c.value.has_value());
-    if (c.value) {
-      EXPECT_TRUE(Equivalent(*result.value, *c.value));
-    }
-  }
+      {Process(""), {"[success]", std::string(kInvalidRead) + kInvalidRead}},
+      // A 32-bit code; a 32-bit message.
+      {Process("01 03 01 00 00 00 00 00"), {"raised bad variant access", ""}},
+      {Process("01 07 01 45 03 01 00 00 00 00"), {"raised bad variant access", ""}},
+  });
 }
 
-TEST(MethodCodecTest, MalformedErrorEnvelopeRaisesBadVariantAccessAndLeavesTheResult) {
-  const StandardMethodCodec& codec = StandardMethodCodec::GetInstance();
-  // A 32-bit code; then a 32-bit message.
-  for (const char* hex : {"01 03 01 00 00 00 00 00", "01 07 01 45 03 01 00 00 00 00"}) {
-    SCOPED_TRACE(hex);
-    const std::vector<uint8_t> bytes = FromHex(hex);
-    RecordingResult result;
-    try {
-      codec.DecodeAndProcessResponseEnvelope(bytes.data(), bytes.size(), &result);
-      ADD_FAILURE() << "expected std::bad_variant_access";
-    } catch (const std::bad_variant_access& error) {
-      EXPECT_STREQ(error.what(), "bad variant access");
-    }
-    EXPECT_TRUE(result.answers.empty());
-  }
-}
+TEST(MethodCodecTest, EachSerializerGetsOneCodecThatUsesItForNestedValues) {
+  const StandardMethodCodec& standard = StandardMethodCodec::GetInstance();
+  EXPECT_EQ(&StandardMethodCodec::GetInstance(), &standard);
+  const StandardMethodCodec& codec = StandardMethodCodec::GetInstance(&kTaggedInts);
+  EXPECT_NE(&codec, &standard);
+  EXPECT_EQ(&StandardMethodCodec::GetInstance(&kTaggedInts), &codec);
 
-// Writes every custom value as the bare type byte 0x80.
-class MarkerSerializer : public StandardCodecSerializer {
- public:
-  void WriteValue(const EncodableValue& value, ByteStreamWriter* stream) const override {
-    if (value.TryGet<CustomValue>() != nullptr) {
-      stream->WriteByte(0x80);
-      return;
-    }
-    StandardCodecSerializer::WriteValue(value, stream);
-  }
-};
-
-TEST(MethodCodecTest, GetInstanceKeepsOneCodecPerSerializer) {
-  const StandardMethodCodec& shared = StandardMethodCodec::GetInstance();
-  EXPECT_EQ(&StandardMethodCodec::GetInstance(), &shared);
-  EXPECT_EQ(&StandardMethodCodec::GetInstance(&StandardCodecSerializer::GetInstance()), &shared);
-
-  static const MarkerSerializer marker;
-  const StandardMethodCodec& marking = StandardMethodCodec::GetInstance(&marker);
-  EXPECT_NE(&marking, &shared);
-  EXPECT_EQ(&StandardMethodCodec::GetInstance(&marker), &marking);
-  const EncodableValue custom(CustomValue(1));
-  EXPECT_EQ(Hex(*marking.EncodeSuccessEnvelope(&custom)), "00 80");
+  // A list element, a map key and a map value.
+  const EncodableValue value(EncodableList{CustomValue(7), EncodableMap{{CustomValue(8), CustomValue(9)}}});
+  const std::string answer = "0C 02 80 07 00 00 00 0D 01 80 08 00 00 00 80 09 00 00 00";
+  EXPECT_EQ(Hex(*codec.EncodeSuccessEnvelope(&value)), "00 " + answer);
+  EXPECT_EQ(Process("00 " + answer, codec), Outcome("[success " + answer + "]", ""));
 }
 
 }  // namespace

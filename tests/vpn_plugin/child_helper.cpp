@@ -5,8 +5,6 @@
 #include <cstdlib>
 
 int main(int argc, char** argv) {
-  const unsigned long milliseconds = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 0;
-  const int exit_code = argc > 2 ? std::atoi(argv[2]) : 0;
-  Sleep(milliseconds);
-  return exit_code;
+  Sleep(argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 0);
+  return argc > 2 ? std::atoi(argv[2]) : 0;
 }

@@ -1,19 +1,12 @@
-#include <gtest/gtest.h>
-
-#include <new>
-
-#include "plugin_fixture.h"
 #include "vpn_plugin/child_process.h"
+#include "plugin_fixture.h"
 
 namespace tarvex {
-namespace {
 
 using ChildProcessTest = PluginTest;
 
-constexpr const char* kWireGuard = "C:\\Apps\\Tarvex\\bin\\wireguard.exe";
-
-TEST_F(ChildProcessTest, RunsTheCommandHiddenAndReadsTheExitCodeAfterTheWait) {
-  windows.AddProgram(kWireGuard, {3, 1200});
+TEST_F(ChildProcessTest, RunsTheCommandAndReadsTheExitCodeAfterTheWait) {
+  windows.programs["C:\\Apps\\Tarvex\\bin\\wireguard.exe"] = {3, 1200};
   const std::string command =
       "\"C:\\Apps\\Tarvex\\bin\\wireguard.exe\" /installtunnelservice \"C:\\Temp\\wg\\a b.conf\"";
 
@@ -21,49 +14,28 @@ TEST_F(ChildProcessTest, RunsTheCommandHiddenAndReadsTheExitCodeAfterTheWait) {
 
   EXPECT_TRUE(outcome.started);
   EXPECT_EQ(outcome.exit_code, 3u);
-  ASSERT_EQ(windows.launches.size(), 1u);
-  EXPECT_EQ(windows.launches[0].command_line, command);
-  EXPECT_EQ(windows.launches[0].creation_flags, 0x08000000u);
-  EXPECT_EQ(windows.launches[0].startup_flags, 1u);
-  EXPECT_EQ(windows.launches[0].show_window, 0u);
-  EXPECT_FALSE(windows.launches[0].inherit_handles);
+  EXPECT_THAT(windows.launches, ElementsAre(command));
   EXPECT_EQ(windows.tick, 5000u + 1200u);
 }
 
-TEST_F(ChildProcessTest, AProgramThatDoesNotExistIsNotStartedAndKeepsItsErrorCode) {
-  const ChildProcessOutcome outcome = RunHiddenCommand(windows, "netsh advfirewall show", 5000);
+TEST_F(ChildProcessTest, ReportsAMissingProgramAProcessOutlivingTheWaitAndAnUnreadableExitCode) {
+  const ChildProcessOutcome missing = RunHiddenCommand(windows, "netsh advfirewall show", 5000);
+  EXPECT_FALSE(missing.started);
+  EXPECT_EQ(missing.error, 2u);
 
-  EXPECT_FALSE(outcome.started);
-  EXPECT_EQ(outcome.error, 2u);
-}
-
-TEST_F(ChildProcessTest, AProcessStillRunningAtTheLimitIsLeftRunningWithStillActive) {
-  windows.AddProgram("netsh", {0, 60000});
-
-  const ChildProcessOutcome outcome = RunHiddenCommand(windows, "netsh advfirewall show", 5000);
-
-  EXPECT_TRUE(outcome.started);
-  EXPECT_EQ(outcome.exit_code, 259u);
+  windows.programs["netsh"] = {0, 60000};
+  EXPECT_EQ(RunHiddenCommand(windows, "netsh advfirewall show", 5000).exit_code, 259u);
   EXPECT_EQ(windows.tick, 5000u + 5000u);
-  EXPECT_TRUE(windows.ProcessRunning(0));
-}
 
-TEST_F(ChildProcessTest, AnExitCodeThatCannotBeReadNeverReadsAsSuccess) {
-  windows.AddProgram("netsh", {0, 0});
-  windows.exit_code_unreadable = true;
-
-  const ChildProcessOutcome outcome = RunHiddenCommand(windows, "netsh", 5000);
-
-  EXPECT_TRUE(outcome.started);
-  EXPECT_NE(outcome.exit_code, 0u);
+  windows.programs["netsh"] = {0, 0};
+  windows.fail["GetExitCodeProcess"] = kErrorAccessDenied;
+  EXPECT_NE(RunHiddenCommand(windows, "netsh", 5000).exit_code, 0u);
 }
 
 TEST_F(ChildProcessTest, AnExceptionDuringTheWaitClosesBothHandles) {
-  windows.AddProgram("netsh", {0, 0});
-  windows.ThrowOn("WaitForSingleObject");
-
+  windows.programs["netsh"] = {0, 0};
+  windows.throw_on["WaitForSingleObject"] = 1;
   EXPECT_THROW(RunHiddenCommand(windows, "netsh", 5000), std::bad_alloc);
 }
 
-}  // namespace
 }  // namespace tarvex

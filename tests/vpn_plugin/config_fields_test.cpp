@@ -1,70 +1,57 @@
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include "plugin_fixture.h"
 #include "vpn_plugin/config_fields.h"
+#include "plugin_fixture.h"
 
 namespace tarvex {
-namespace {
 
-using ::testing::ElementsAre;
-
-struct PortCase {
+struct Example {
+  const char* key;  // null: the endpoint port, which logs whether it was `found`
   const char* config;
-  const char* port;
+  const char* value;
+  bool found = false;
 };
 
-class EndpointPortTest : public PluginTest, public ::testing::WithParamInterface<PortCase> {};
+const Example kExamples[] = {
+    {nullptr, "[Peer]\r\nEndpoint = 203.0.113.5:51820\r\nAllowedIPs = 0.0.0.0/0\r\n", "51820", true},
+    {nullptr, "  Endpoint=198.51.100.7:443", "443", true},
+    {nullptr, "Endpoint = [2001:db8::1]:51820\n", "51820", true},
+    {nullptr, "Endpoint = [2001:db8::1]\n", "1]", true},
+    {nullptr, "Endpoint = vpn.example.org\nEndpoint =\nEndpoint = \nEndpoint = 192.0.2.1:9999\n", "9999",
+     true},
+    {nullptr, "Endpoint = 192.0.2.1:\nEndpoint = 192.0.2.1:9999\n", "", true},
+    {nullptr, "Endpoint = 192.0.2.1:\r\nEndpoint = 192.0.2.1:9999\n", "\r", true},
+    {nullptr, "Endpoint = 192.0.2.1:51820 # note\n", "51820 # note", true},
+    {nullptr, "[Peer]\nEndpoint = 192.0.2.1:1111\n[Peer]\nEndpoint = 192.0.2.2:2222\n", "1111", true},
+    {nullptr, "\t \r\n\n\tEndpoint\t=\t192.0.2.1:7 \t\r\n", "7", true},
+    {nullptr, "", "", false},
+    {nullptr, "endpoint = 192.0.2.1:51820\n", "", false},
+    {nullptr, "Endpoint 192.0.2.1:51820\nEndpoin=1:2\n#Endpoint = 192.0.2.1:51820\n", "", false},
+    {"Address", "[Interface]\r\n#Address = 10.0.0.9/32\r\n  Address = 10.66.66.2/32, fd42::2/128\r\n",
+     "10.66.66.2/32, fd42::2/128"},
+    {"PrivateKey", "PrivateKey = abc=\r\n", "abc="},
+    {"Address", "AddressX=1\nAddress = 2\n", "1"},
+    {"Address", "Address\nAddress = 2\n", "2"},
+    {"Address", "DNS = 1.1.1.1\nAddr\n", ""},
+    {"", "x = 1\n", "1"},
+    {"Address", "Address =\nAddress = 10.0.0.2\n", ""},
+    {"Address", "Address =\r\nAddress = 10.0.0.2\n", "\r"},
+    {"Address", "Address =  \t\nAddress = 10.0.0.2\n", "  \t"},
+};
 
-TEST_P(EndpointPortTest, YieldsThePortAfterTheLastColonOfTheFirstUsableEndpoint) {
-  EXPECT_EQ(plugin.ExtractEndpointPort(GetParam().config), GetParam().port);
+using ConfigFieldsTest = PluginTest;
 
-  EXPECT_THAT(LogLines(), ElementsAre(std::string("WindowsVpnPlugin::ExtractEndpointPort - Found port: ") +
-                                      GetParam().port));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Examples, EndpointPortTest,
-    ::testing::Values(
-        PortCase{"[Peer]\r\nEndpoint = 203.0.113.5:51820\r\nAllowedIPs = 0.0.0.0/0\r\n", "51820"},
-        PortCase{"  Endpoint=198.51.100.7:443", "443"}, PortCase{"Endpoint = [2001:db8::1]:51820\n", "51820"},
-        PortCase{"Endpoint = [2001:db8::1]\n", "1]"},
-        PortCase{"Endpoint = vpn.example.org\nEndpoint =\nEndpoint = \nEndpoint = 192.0.2.1:9999\n", "9999"},
-        PortCase{"Endpoint = 192.0.2.1:\nEndpoint = 192.0.2.1:9999\n", ""},
-        PortCase{"Endpoint = 192.0.2.1:\r\nEndpoint = 192.0.2.1:9999\n", "\r"},
-        PortCase{"Endpoint = 192.0.2.1:51820 # note\n", "51820 # note"},
-        PortCase{"[Peer]\nEndpoint = 192.0.2.1:1111\n[Peer]\nEndpoint = 192.0.2.2:2222\n", "1111"},
-        PortCase{"\t \r\n\n\tEndpoint\t=\t192.0.2.1:7 \t\r\n", "7"}));
-
-using EndpointPortMissingTest = PluginTest;
-
-TEST_F(EndpointPortMissingTest, NoUsableEndpointLineGivesEmptyAndSaysSo) {
-  for (const char* config : {"", "endpoint = 192.0.2.1:51820\n", "Endpoint 192.0.2.1:51820\n",
-                             "Endpoin=1:2\n", "#Endpoint = 192.0.2.1:51820\n"}) {
-    EXPECT_EQ(plugin.ExtractEndpointPort(config), "") << config;
+TEST_F(ConfigFieldsTest, EachParserTakesTheFirstLineThatFits) {
+  for (const Example& example : kExamples) {
+    if (example.key != nullptr) {
+      EXPECT_EQ(ExtractConfigValue(example.config, example.key), example.value) << example.config;
+      continue;
+    }
+    EXPECT_EQ(plugin.ExtractEndpointPort(example.config), example.value) << example.config;
+    EXPECT_EQ(LogLines().back(),
+              example.found
+                  ? "WindowsVpnPlugin::ExtractEndpointPort - Found port: " + std::string(example.value)
+                  : "WindowsVpnPlugin::ExtractEndpointPort - No endpoint port found in config");
   }
-  EXPECT_EQ(LogLines().size(), 5u);
-  EXPECT_EQ(LogLines().back(), "WindowsVpnPlugin::ExtractEndpointPort - No endpoint port found in config");
+  EXPECT_EQ(LogLines().size(), 13u);
 }
 
-TEST(ConfigValueTest, YieldsTheTrimmedValueOfTheFirstLineThatBeginsWithTheKeyAndHoldsAnEqualsSign) {
-  const std::string config =
-      "[Interface]\r\n#Address = 10.0.0.9/32\r\nPrivateKey = abc=\r\n  Address = 10.66.66.2/32, "
-      "fd42::2/128\r\n";
-  EXPECT_EQ(ExtractConfigValue(config, "Address"), "10.66.66.2/32, fd42::2/128");
-  EXPECT_EQ(ExtractConfigValue(config, "PrivateKey"), "abc=");
-  EXPECT_EQ(ExtractConfigValue("AddressX=1\nAddress = 2\n", "Address"), "1");
-  EXPECT_EQ(ExtractConfigValue("Address\nAddress = 2\n", "Address"), "2");
-  EXPECT_EQ(ExtractConfigValue("DNS = 1.1.1.1\n", "Address"), "");
-  EXPECT_EQ(ExtractConfigValue("Addr\n", "Address"), "");
-  EXPECT_EQ(ExtractConfigValue("x = 1\n", ""), "1");
-}
-
-TEST(ConfigValueTest, AnEmptyOrBlankValueStopsTheSearchAsItIs) {
-  EXPECT_EQ(ExtractConfigValue("Address =\nAddress = 10.0.0.2\n", "Address"), "");
-  EXPECT_EQ(ExtractConfigValue("Address =\r\nAddress = 10.0.0.2\n", "Address"), "\r");
-  EXPECT_EQ(ExtractConfigValue("Address =  \t\nAddress = 10.0.0.2\n", "Address"), "  \t");
-}
-
-}  // namespace
 }  // namespace tarvex

@@ -1,78 +1,55 @@
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include "plugin_fixture.h"
 
 namespace tarvex {
-namespace {
 
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 using DebugLogTest = PluginTest;
 
-TEST_F(DebugLogTest, CreatesTheFolderThenAppendsTimestampedLinesWithTextModeLineEnds) {
-  ASSERT_FALSE(windows.DirectoryExists("C:\\Users\\ana\\AppData\\Roaming\\Tarvex"));
-
+TEST_F(DebugLogTest, CreatesTheFolderThenAppendsLinesInLocalTimeWithTextModeLineEnds) {
   plugin.Log("first");
   plugin.Log("");
+  windows.local_offset_seconds = -4 * 3600;
   plugin.Log("two\nlines");
 
-  EXPECT_TRUE(windows.DirectoryExists("C:\\Users\\ana\\AppData\\Roaming\\Tarvex"));
-  EXPECT_EQ(windows.FileContents(kLogPath),
-            "[2026-12-06 03:05:17] first\r\n"
-            "[2026-12-06 03:05:17] \r\n"
-            "[2026-12-06 03:05:17] two\r\nlines\r\n");
-  EXPECT_EQ(windows.Calls("FileFlush"), 3);
-}
-
-TEST_F(DebugLogTest, AppendsToAnEarlierLogInLocalTime) {
-  windows.AddFile(kLogPath, "earlier\r\n");
-  windows.local_offset_seconds = -4 * 3600;
-
-  plugin.Log("next");
-
-  EXPECT_EQ(windows.FileContents(kLogPath), "earlier\r\n[2026-12-05 23:05:17] next\r\n");
+  EXPECT_EQ(
+      windows.files.at(kLogPath),
+      "[2026-12-06 03:05:17] first\r\n[2026-12-06 03:05:17] \r\n[2026-12-05 23:05:17] two\r\nlines\r\n");
+  EXPECT_EQ(windows.calls["FileFlush"], 3);
 }
 
 TEST_F(DebugLogTest, WritesNothingWithoutAppData) {
-  windows.UnsetEnv("APPDATA");
+  windows.env.erase("appdata");
   plugin.Log("lost");
-  windows.SetEnv("APPDATA", "C:\\Users\\ana\\AppData\\Roaming");
-  windows.env_read_fails = true;
+  windows.env["APPDATA"] = SimulatedWindows::kAppData;
+  windows.fail["DupEnv"] = 22;  // EINVAL
   plugin.Log("lost");
 
-  EXPECT_FALSE(windows.DirectoryExists("C:\\Users\\ana\\AppData\\Roaming\\Tarvex"));
-  EXPECT_EQ(windows.Calls("CreateDirectoryA"), 0);
+  EXPECT_EQ(windows.calls["CreateDirectoryA"], 0);
+  EXPECT_EQ(windows.calls["FileOpen"], 0);
   EXPECT_THAT(windows.debug_output, IsEmpty());
 }
 
-TEST_F(DebugLogTest, DropsTheLineQuietlyWhenTheFileCannotBeOpened) {
-  windows.AddDirectory(kLogPath);  // a folder named like the log
+TEST_F(DebugLogTest, DropsTheLineQuietlyWhenTheFileCannotBeOpenedOrTheTimeIsUnknown) {
+  windows.folders.insert(kLogPath);  // a folder named like the log
   plugin.Log("lost");
-  windows.SetEnv("APPDATA", "C:\\Missing");  // the folder cannot be made
+  windows.env["APPDATA"] = "C:\\Missing";  // the folder cannot be made
+  plugin.Log("lost");
+  windows.env["APPDATA"] = SimulatedWindows::kAppData;
+  windows.folders.erase(kLogPath);
+  windows.fail["LocalTime64"] = 22;
   plugin.Log("lost");
 
-  EXPECT_TRUE(windows.DirectoryExists(kLogPath));
-  EXPECT_EQ(windows.Calls("FileOpen"), 2);
-  EXPECT_EQ(windows.Calls("FileWrite"), 0);
+  EXPECT_EQ(windows.calls["FileOpen"], 3);
+  EXPECT_EQ(windows.files.at(kLogPath), "");
   EXPECT_THAT(windows.debug_output, IsEmpty());
 }
 
 TEST_F(DebugLogTest, ReportsAnExceptionToTheDebuggerAndDropsTheLine) {
-  windows.ThrowOn("FileWrite");
+  windows.throw_on["FileWrite"] = 1;
   plugin.Log("lost");
   plugin.Log("kept");
 
   EXPECT_THAT(windows.debug_output, ElementsAre("WindowsVpnPlugin log error: std::bad_alloc"));
-  EXPECT_EQ(windows.FileContents(kLogPath), "[2026-12-06 03:05:17] kept\r\n");
+  EXPECT_EQ(windows.files.at(kLogPath), "[2026-12-06 03:05:17] kept\r\n");
 }
 
-TEST_F(DebugLogTest, DropsTheLineWhenTheLocalTimeIsUnknown) {
-  windows.local_time_fails = true;
-  plugin.Log("lost");
-
-  EXPECT_EQ(windows.FileContents(kLogPath), "");
-}
-
-}  // namespace
 }  // namespace tarvex

@@ -1,87 +1,58 @@
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
+#include <stdexcept>
 
 #include "plugin_fixture.h"
+#include "vpn_plugin/text_conversion.h"
 
 namespace tarvex {
-namespace {
 
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
-using DispatchTest = PluginTest;
-using ConnectionTest = PluginTest;
-using Call = flutter::MethodCall<flutter::EncodableValue>;
+// Reaches the tunnel registry, which only the tunnel methods fill.
+class WindowsVpnPluginTestPeer {
+ public:
+  static void Register(WindowsVpnPlugin& plugin, const std::string& id) { plugin.tunnels_[id] = true; }
+};
 
-std::vector<Reply> Send(WindowsVpnPlugin& plugin, const std::string& method,
-                        std::unique_ptr<flutter::EncodableValue> arguments, bool fail_success = false) {
-  std::vector<Reply> replies;
-  plugin.HandleMethodCall(Call(method, std::move(arguments)),
-                          std::make_unique<RecordingResult>(&replies, fail_success));
-  return replies;
-}
+// Keeps what the plugin replied; a success throws, as a reply that cannot be encoded would.
+class TextResult : public flutter::MethodResult<flutter::EncodableValue> {
+ public:
+  explicit TextResult(std::string* text) : text_(text) {}
 
-TEST_F(DispatchTest, IsConnected_AnswersTheServiceStateAndLogsTheWholeRoad) {
-  windows.AddService(u"WireGuardTunnel$tarvex_office", kServiceRunning);
-
-  const std::vector<Reply> replies = Send(plugin, "isConnected", nullptr);
-
-  ASSERT_EQ(replies.size(), 1u);
-  EXPECT_EQ(replies[0].kind, "success");
-  EXPECT_EQ(replies[0].value, flutter::EncodableValue(true));
-  EXPECT_THAT(LogLines(),
-              ElementsAre("WindowsVpnPlugin::HandleMethodCall called: isConnected",
-                          "WindowsVpnPlugin::IsConnected called",
-                          "WindowsVpnPlugin::CheckWindowsVPNConnection called",
-                          "WindowsVpnPlugin::CheckWireGuardServices - Found running WireGuard service: "
-                          "WireGuardTunnel$tarvex_office",
-                          "WindowsVpnPlugin::CheckWindowsVPNConnection - WireGuard service found",
-                          "WindowsVpnPlugin::IsConnected - Connection status: true"));
-}
-
-TEST_F(DispatchTest, IsConnected_IgnoresItsArgumentsAndAnswersFalseWithoutTunnels) {
-  windows.AddService(u"WireGuardTunnel$tarvex_office", kServiceStopped);
-  const flutter::EncodableValue kArguments[] = {flutter::EncodableValue(), flutter::EncodableList{1, "x"},
-                                                flutter::EncodableMap{{"networkId", "office"}}};
-  for (const flutter::EncodableValue& arguments : kArguments) {
-    const std::vector<Reply> replies =
-        Send(plugin, "isConnected", std::make_unique<flutter::EncodableValue>(arguments));
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0].kind, "success");
-    EXPECT_EQ(replies[0].value, flutter::EncodableValue(false));
+ protected:
+  void SuccessInternal(const flutter::EncodableValue*) override { throw std::runtime_error("reply failed"); }
+  void ErrorInternal(const std::string& code, const std::string& message,
+                     const flutter::EncodableValue*) override {
+    *text_ = code + ": " + message;
   }
-  const std::vector<std::string> lines = LogLines();
-  ASSERT_EQ(lines.size(), 15u);
-  EXPECT_EQ(lines[3], "WindowsVpnPlugin::CheckWindowsVPNConnection - No WireGuard connections found");
-  EXPECT_EQ(lines[4], "WindowsVpnPlugin::IsConnected - Connection status: false");
-}
+  void NotImplementedInternal() override { *text_ = "not implemented"; }
 
-TEST_F(DispatchTest, NamesWithoutAnOperationAreNotImplemented) {
+ private:
+  std::string* text_;
+};
+
+class DispatchTest : public PluginTest {
+ protected:
+  std::string Send(const std::string& method) {
+    std::string reply;
+    plugin.HandleMethodCall({method, nullptr}, std::make_unique<TextResult>(&reply));
+    return reply;
+  }
+};
+
+TEST_F(DispatchTest, NamesWithoutAnOperationAreLoggedAndNotImplemented) {
   for (const char* name :
        {"IsConnected", "isconnected", "isConnecte", "isConnected ", "startTunnel", "stopTunnel", ""}) {
-    const std::vector<Reply> replies = Send(plugin, name, nullptr);
-    ASSERT_EQ(replies.size(), 1u) << name;
-    EXPECT_EQ(replies[0].kind, "not implemented") << name;
+    EXPECT_EQ(Send(name), "not implemented") << name;
+    EXPECT_EQ(LogLines().back(), "WindowsVpnPlugin::HandleMethodCall called: " + std::string(name));
   }
-  EXPECT_THAT(LogLines(), ElementsAre("WindowsVpnPlugin::HandleMethodCall called: IsConnected",
-                                      "WindowsVpnPlugin::HandleMethodCall called: isconnected",
-                                      "WindowsVpnPlugin::HandleMethodCall called: isConnecte",
-                                      "WindowsVpnPlugin::HandleMethodCall called: isConnected ",
-                                      "WindowsVpnPlugin::HandleMethodCall called: startTunnel",
-                                      "WindowsVpnPlugin::HandleMethodCall called: stopTunnel",
-                                      "WindowsVpnPlugin::HandleMethodCall called: "));
 }
 
 TEST_F(DispatchTest, IsConnected_AReplyThatThrowsBecomesTheCheckConnectionError) {
-  const std::vector<Reply> replies = Send(plugin, "isConnected", nullptr, /*fail_success=*/true);
-
-  ASSERT_EQ(replies.size(), 1u);
-  EXPECT_EQ(replies[0].kind, "error");
-  EXPECT_EQ(replies[0].code, "CHECK_CONNECTION_ERROR");
-  EXPECT_EQ(replies[0].message, "Failed to check connection: reply failed");
-  EXPECT_TRUE(replies[0].value.IsNull());
+  EXPECT_EQ(Send("isConnected"), "CHECK_CONNECTION_ERROR: Failed to check connection: reply failed");
   EXPECT_EQ(LogLines().back(), "WindowsVpnPlugin::IsConnected - Exception: reply failed");
 }
 
+using ConnectionTest = PluginTest;
+
+// An exception ends only the query it happens in.
 TEST_F(ConnectionTest, RegisteredIdsAreQueriedInByteOrderUntilOneRuns) {
   for (const char* id : {"b", "a", "ab", "c"}) {
     WindowsVpnPluginTestPeer::Register(plugin, id);
@@ -89,54 +60,7 @@ TEST_F(ConnectionTest, RegisteredIdsAreQueriedInByteOrderUntilOneRuns) {
   windows.AddService(u"WireGuardTunnel$tarvex_ab", kServiceStopped);
   windows.AddService(u"WireGuardTunnel$tarvex_b", kServiceRunning);
   windows.AddService(u"WireGuardTunnel$tarvex_c", kServiceRunning);
-
-  EXPECT_TRUE(plugin.CheckWindowsVPNConnection());
-
-  EXPECT_THAT(
-      LogLines(),
-      ElementsAre("WindowsVpnPlugin::CheckWindowsVPNConnection called",
-                  "WindowsVpnPlugin::IsVPNConnected - Service WireGuardTunnel$tarvex_a not found",
-                  "WindowsVpnPlugin::IsVPNConnected - Service WireGuardTunnel$tarvex_ab status: NOT RUNNING",
-                  "WindowsVpnPlugin::IsVPNConnected - Service WireGuardTunnel$tarvex_b status: RUNNING",
-                  "WindowsVpnPlugin::CheckWindowsVPNConnection - WireGuard VPN connected: b"));
-  EXPECT_EQ(windows.Calls("EnumServicesStatusExW"), 0);
-}
-
-TEST_F(ConnectionTest, IsVPNConnected_ReportsEachFailureAndClosesTheServiceBeforeTheManager) {
-  windows.AddService(u"WireGuardTunnel$tarvex_locked", kServiceRunning).open_denied = true;
-  windows.AddService(u"WireGuardTunnel$tarvex_mute", kServiceRunning).query_fails = true;
-
-  EXPECT_FALSE(plugin.IsVPNConnected("missing"));
-  EXPECT_FALSE(plugin.IsVPNConnected("locked"));
-  EXPECT_FALSE(plugin.IsVPNConnected("mute"));
-  windows.manager_refused = true;
-  EXPECT_FALSE(plugin.IsVPNConnected("mute"));
-
-  EXPECT_THAT(
-      LogLines(),
-      ElementsAre("WindowsVpnPlugin::IsVPNConnected - Service WireGuardTunnel$tarvex_missing not found",
-                  "WindowsVpnPlugin::IsVPNConnected - Service WireGuardTunnel$tarvex_locked not found",
-                  "WindowsVpnPlugin::IsVPNConnected - Failed to query service status",
-                  "WindowsVpnPlugin::IsVPNConnected - Failed to open service manager"));
-  EXPECT_THAT(windows.closed_services,
-              ElementsAre("manager", "manager", "WireGuardTunnel$tarvex_mute", "manager"));
-}
-
-TEST_F(ConnectionTest, IsVPNConnected_WidensEachByteBySignExtension) {
-  windows.AddService(u"WireGuardTunnel$tarvex_\xFF80\xFFFF", kServiceRunning);
-  windows.AddService(u"WireGuardTunnel$tarvex_caf\u00e9", kServiceRunning);
-
-  EXPECT_TRUE(plugin.IsVPNConnected("\x80\xFF"));
-  // No UTF-8 decoding: the two bytes of "é" become two code units.
-  EXPECT_FALSE(plugin.IsVPNConnected("caf\xC3\xA9"));
-}
-
-TEST_F(ConnectionTest, AnExceptionInsideOneQueryEndsThatQueryOnlyAndClosesItsManager) {
-  windows.AddService(u"WireGuardTunnel$tarvex_a", kServiceRunning);
-  windows.AddService(u"WireGuardTunnel$tarvex_b", kServiceRunning);
-  WindowsVpnPluginTestPeer::Register(plugin, "a");
-  WindowsVpnPluginTestPeer::Register(plugin, "b");
-  windows.ThrowOn("OpenServiceW");
+  windows.throw_on["OpenServiceW"] = 1;
 
   EXPECT_TRUE(plugin.CheckWindowsVPNConnection());
 
@@ -144,9 +68,35 @@ TEST_F(ConnectionTest, AnExceptionInsideOneQueryEndsThatQueryOnlyAndClosesItsMan
       LogLines(),
       ElementsAre("WindowsVpnPlugin::CheckWindowsVPNConnection called",
                   "WindowsVpnPlugin::IsVPNConnected - Exception: std::bad_alloc",
+                  "WindowsVpnPlugin::IsVPNConnected - Service WireGuardTunnel$tarvex_ab status: NOT RUNNING",
                   "WindowsVpnPlugin::IsVPNConnected - Service WireGuardTunnel$tarvex_b status: RUNNING",
                   "WindowsVpnPlugin::CheckWindowsVPNConnection - WireGuard VPN connected: b"));
+  EXPECT_EQ(windows.calls["EnumServicesStatusExW"], 0);
 }
 
-}  // namespace
+TEST_F(ConnectionTest, IsVPNConnected_WidensTheIdByteByByteAndClosesTheServiceBeforeTheManager) {
+  windows.AddService(u"WireGuardTunnel$tarvex_\xFF80", kServiceRunning);
+
+  EXPECT_TRUE(plugin.IsVPNConnected("\x80"));
+  EXPECT_FALSE(plugin.IsVPNConnected("missing"));
+  windows.fail["QueryServiceStatus"] = kErrorAccessDenied;
+  EXPECT_FALSE(plugin.IsVPNConnected("\x80"));
+  windows.fail["OpenSCManagerW"] = kErrorAccessDenied;
+  EXPECT_FALSE(plugin.IsVPNConnected("\x80"));
+
+  EXPECT_THAT(
+      LogLines(),
+      ElementsAre("WindowsVpnPlugin::IsVPNConnected - Service WireGuardTunnel$tarvex_\x80 status: RUNNING",
+                  "WindowsVpnPlugin::IsVPNConnected - Service WireGuardTunnel$tarvex_missing not found",
+                  "WindowsVpnPlugin::IsVPNConnected - Failed to query service status",
+                  "WindowsVpnPlugin::IsVPNConnected - Failed to open service manager"));
+  EXPECT_THAT(windows.closed_services, ElementsAre("WireGuardTunnel$tarvex_\x80", "manager", "manager",
+                                                   "WireGuardTunnel$tarvex_\x80", "manager"));
+}
+
+TEST(ServiceNameTest, NamesWidenBySignExtensionAndNarrowToTheLowByte) {
+  EXPECT_EQ(WidenName("a\x7F\x80\xFF"), u"a\x7F\xFF80\xFFFF");
+  EXPECT_EQ(NarrowName(u"a\u00e9\xFF80\u2022"), "a\xE9\x80\x22");
+}
+
 }  // namespace tarvex

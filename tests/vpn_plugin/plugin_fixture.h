@@ -1,10 +1,10 @@
 #pragma once
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <optional>
-#include <stdexcept>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,45 +14,8 @@
 
 namespace tarvex {
 
-// Reaches the tunnel registry, which only the tunnel methods fill.
-class WindowsVpnPluginTestPeer {
- public:
-  static void Register(WindowsVpnPlugin& plugin, const std::string& network_id) {
-    plugin.tunnels_[network_id] = true;
-  }
-};
-
-// One reply as the channel would have sent it.
-struct Reply {
-  std::string kind;  // "success", "error" or "not implemented"
-  flutter::EncodableValue value;
-  std::string code;
-  std::string message;
-};
-
-class RecordingResult : public flutter::MethodResult<flutter::EncodableValue> {
- public:
-  // `fail_success` makes Success throw, as a reply that cannot be encoded would.
-  explicit RecordingResult(std::vector<Reply>* replies, bool fail_success = false)
-      : replies_(replies), fail_success_(fail_success) {}
-
- protected:
-  void SuccessInternal(const flutter::EncodableValue* result) override {
-    if (fail_success_) {
-      throw std::runtime_error("reply failed");
-    }
-    replies_->push_back(Reply{"success", result ? *result : flutter::EncodableValue(), "", ""});
-  }
-  void ErrorInternal(const std::string& code, const std::string& message,
-                     const flutter::EncodableValue* details) override {
-    replies_->push_back(Reply{"error", details ? *details : flutter::EncodableValue(), code, message});
-  }
-  void NotImplementedInternal() override { replies_->push_back(Reply{"not implemented", {}, "", ""}); }
-
- private:
-  std::vector<Reply>* replies_;
-  bool fail_success_;
-};
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 
 // A plugin on a simulated machine. Every test ends with nothing left open.
 class PluginTest : public ::testing::Test {
@@ -61,25 +24,22 @@ class PluginTest : public ::testing::Test {
 
   void TearDown() override { EXPECT_EQ(windows.OpenHandles(), 0u) << "a handle or buffer was left open"; }
 
-  // The log's messages as the plugin passed them: text mode undone, each
+  // The messages as the plugin passed them to Log: text mode undone, each
   // line's timestamp checked and stripped.
   std::vector<std::string> LogLines() const {
-    static const std::string kStamp = "[2026-12-06 03:05:17] ";
+    const std::string stamp = "[2026-12-06 03:05:17] ";
     std::string text;
-    const std::string contents = windows.FileContents(kLogPath).value_or("");
-    for (std::string::size_type i = 0; i < contents.size(); ++i) {
-      if (contents.compare(i, 2, "\r\n") != 0) {
-        text.push_back(contents[i]);
+    for (char c : windows.files.count(kLogPath) != 0 ? windows.files.at(kLogPath) : "") {
+      if (c == '\n' && !text.empty() && text.back() == '\r') {
+        text.pop_back();
       }
+      text += c;
     }
     std::vector<std::string> lines;
-    for (std::string::size_type start = 0; start < text.size();) {
-      EXPECT_EQ(text.compare(start, kStamp.size(), kStamp), 0) << text.substr(start);
-      std::string::size_type end = text.find("\n" + kStamp, start);
-      end = end == std::string::npos ? text.size() - 1 : end;
-      EXPECT_EQ(text[end], '\n') << "the log ends inside a line";
-      lines.push_back(text.substr(start + kStamp.size(), end - start - kStamp.size()));
-      start = end + 1;
+    for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
+      EXPECT_EQ(text.compare(start, stamp.size(), stamp), 0) << text.substr(start);
+      end = std::min(text.find("\n" + stamp, start), text.size() - 1);
+      lines.push_back(text.substr(start + stamp.size(), end - start - stamp.size()));
     }
     return lines;
   }

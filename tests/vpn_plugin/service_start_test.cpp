@@ -1,126 +1,71 @@
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include "plugin_fixture.h"
 
 namespace tarvex {
-namespace {
-
-using ::testing::ElementsAre;
 
 constexpr const char* kName = "WireGuardTunnel$tarvex_office";
 
-class ServiceStartTest : public PluginTest {
- protected:
-  // A stopped tunnel service that, once asked, starts for `start_takes_ms`
-  // and then takes `state_after_start`.
-  SimulatedWindows::Service& Tunnel(Dword start_takes_ms, Dword state_after_start = kServiceRunning) {
-    SimulatedWindows::Service& service =
-        windows.AddService(u"WireGuardTunnel$tarvex_office", kServiceStopped);
-    service.start_takes_ms = start_takes_ms;
-    service.state_after_start = state_after_start;
-    return service;
-  }
-  std::string LastLine() const { return LogLines().back(); }
-};
-
-TEST_F(ServiceStartTest, WaitsForTheServiceToRunClosingTheServiceBeforeTheManager) {
-  Tunnel(2000);
-
-  EXPECT_TRUE(plugin.StartWireGuardService(kName));
-
-  EXPECT_THAT(LogLines(),
-              ElementsAre("WindowsVpnPlugin::StartWireGuardService - Starting service: "
-                          "WireGuardTunnel$tarvex_office",
-                          "WindowsVpnPlugin::StartWireGuardService - Service started successfully"));
-  EXPECT_EQ(windows.Calls("QueryServiceStatus"), 5);  // at 0, 0.5, 1, 1.5 and 2 s
-  EXPECT_THAT(windows.closed_services, ElementsAre(kName, "manager"));
-}
-
-TEST_F(ServiceStartTest, AnAlreadyRunningServiceSucceedsAtTheFirstQuery) {
-  Tunnel(0).state = kServiceRunning;
-
-  EXPECT_TRUE(plugin.StartWireGuardService(kName));
-
-  EXPECT_EQ(windows.Calls("QueryServiceStatus"), 1);
-  EXPECT_EQ(windows.Calls("Sleep"), 0);
-}
-
-TEST_F(ServiceStartTest, AServiceThatStopsWhileStartingFails) {
-  Tunnel(1000, kServiceStopped);
-
-  EXPECT_FALSE(plugin.StartWireGuardService(kName));
-
-  EXPECT_EQ(LastLine(), "WindowsVpnPlugin::StartWireGuardService - Service failed to start");
-  EXPECT_EQ(windows.tick, 5000u + 1000u);
-}
-
-TEST_F(ServiceStartTest, AServiceLeftStartingTimesOutAfterThirtyAndAHalfSecondsAcrossATickWrap) {
-  windows.tick = 0xFFFFFFFF - 1000;
-  Tunnel(0xFFFFFFFF);
-
-  EXPECT_FALSE(plugin.StartWireGuardService(kName));
-
-  EXPECT_EQ(LastLine(), "WindowsVpnPlugin::StartWireGuardService - Service start timeout");
-  EXPECT_EQ(windows.tick, 30500u - 1001u);
-  EXPECT_EQ(windows.Calls("Sleep"), 61);
-}
-
-struct Deadline {
-  Dword runs_at_ms;
+struct StartCase {
+  Dword state;        // before the start request
+  Dword start_ms;     // then start-pending for so long
+  Dword after_start;  // and then in this state
+  const char* fails;  // an operation that is refused, if any
   bool started;
+  int queries;
+  const char* last_line;
 };
 
-class ServiceStartDeadlineTest : public ServiceStartTest, public ::testing::WithParamInterface<Deadline> {};
+void PrintTo(const StartCase& c, std::ostream* os) { *os << c.fails << c.start_ms << "ms"; }
 
-// The last query falls at 30.5 s: what runs by then counts, what runs later does not.
-TEST_P(ServiceStartDeadlineTest, TheLastQueryDecides) {
-  Tunnel(GetParam().runs_at_ms);
+class ServiceStartTest : public PluginTest, public ::testing::WithParamInterface<StartCase> {};
+
+TEST_P(ServiceStartTest, AnswersAndLogsHowTheServiceBehaved) {
+  windows.tick = 0xFFFFFFFF - 1000;  // the 30 s wait must hold across the tick count's wrap
+  SimulatedService& tunnel = windows.AddService(u"WireGuardTunnel$tarvex_office", GetParam().state);
+  tunnel.start_ms = GetParam().start_ms;
+  tunnel.after_start = GetParam().after_start;
+  windows.fail[GetParam().fails] = kErrorAccessDenied;
 
   EXPECT_EQ(plugin.StartWireGuardService(kName), GetParam().started);
 
-  EXPECT_EQ(LastLine(), GetParam().started
-                            ? "WindowsVpnPlugin::StartWireGuardService - Service started successfully"
-                            : "WindowsVpnPlugin::StartWireGuardService - Service start timeout");
+  EXPECT_EQ(windows.calls["QueryServiceStatus"], GetParam().queries);
+  EXPECT_EQ(LogLines().front(),
+            "WindowsVpnPlugin::StartWireGuardService - Starting service: " + std::string(kName));
+  EXPECT_EQ(LogLines().back(),
+            std::string("WindowsVpnPlugin::StartWireGuardService - ") + GetParam().last_line);
+  if (windows.calls["StartServiceW"] > 0) {
+    EXPECT_THAT(windows.closed_services, ElementsAre(kName, "manager"));
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(AroundThirtySeconds, ServiceStartDeadlineTest,
-                         ::testing::Values(Deadline{29900, true}, Deadline{30500, true},
-                                           Deadline{30501, false}));
+// Queries come every 500 ms; the last falls at 30.5 s.
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ServiceStartTest,
+    ::testing::Values(
+        StartCase{kServiceStopped, 2000, kServiceRunning, "", true, 5, "Service started successfully"},
+        StartCase{kServiceRunning, 0, kServiceRunning, "", true, 1, "Service started successfully"},
+        StartCase{kServiceStopped, 1000, kServiceStopped, "", false, 3, "Service failed to start"},
+        StartCase{kServiceStopped, 29900, kServiceRunning, "", true, 61, "Service started successfully"},
+        StartCase{kServiceStopped, 30500, kServiceRunning, "", true, 62, "Service started successfully"},
+        StartCase{kServiceStopped, 30501, kServiceRunning, "", false, 62, "Service start timeout"},
+        StartCase{kServiceStopped, 0, kServiceRunning, "QueryServiceStatus", false, 1,
+                  "Failed to query service status"},
+        StartCase{kServiceStopped, 0, kServiceRunning, "StartServiceW", false, 0,
+                  "Failed to start service: Access is denied.\r\n"},
+        StartCase{kServiceStopped, 0, kServiceRunning, "OpenServiceW", false, 0,
+                  "Failed to open service: WireGuardTunnel$tarvex_office"},
+        StartCase{kServiceStopped, 0, kServiceRunning, "OpenSCManagerW", false, 0,
+                  "Failed to open service manager"}));
 
-TEST_F(ServiceStartTest, EachRefusalIsLoggedWithItsOwnLine) {
-  SimulatedWindows::Service& tunnel = Tunnel(0);
-  tunnel.query_fails = true;
-  EXPECT_FALSE(plugin.StartWireGuardService(kName));
-  EXPECT_EQ(LastLine(), "WindowsVpnPlugin::StartWireGuardService - Failed to query service status");
+using ServiceStartExceptionTest = PluginTest;
 
-  tunnel.start_error = 1058;
-  windows.system_messages[1058] = u"The service cannot be started because it is disabled.\r\n";
-  EXPECT_FALSE(plugin.StartWireGuardService(kName));
-  EXPECT_EQ(LastLine(),
-            "WindowsVpnPlugin::StartWireGuardService - Failed to start service: The service cannot be "
-            "started because it is disabled.\r\n");
-
-  EXPECT_FALSE(plugin.StartWireGuardService("WireGuardTunnel$tarvex_unknown"));
-  EXPECT_EQ(LastLine(),
-            "WindowsVpnPlugin::StartWireGuardService - Failed to open service: "
-            "WireGuardTunnel$tarvex_unknown");
-
-  windows.manager_refused = true;
-  EXPECT_FALSE(plugin.StartWireGuardService(kName));
-  EXPECT_EQ(LastLine(), "WindowsVpnPlugin::StartWireGuardService - Failed to open service manager");
-  EXPECT_THAT(windows.closed_services, ElementsAre(kName, "manager", kName, "manager", "manager"));
-}
-
-TEST_F(ServiceStartTest, AnExceptionWhileWaitingIsLoggedAndClosesBothHandles) {
-  Tunnel(5000);
-  windows.ThrowOn("QueryServiceStatus", 3);
+TEST_F(ServiceStartExceptionTest, IsLoggedAndClosesTheServiceBeforeTheManager) {
+  windows.AddService(u"WireGuardTunnel$tarvex_office", kServiceStopped).start_ms = 5000;
+  windows.throw_on["QueryServiceStatus"] = 3;
 
   EXPECT_FALSE(plugin.StartWireGuardService(kName));
 
-  EXPECT_EQ(LastLine(), "WindowsVpnPlugin::StartWireGuardService - Exception: std::bad_alloc");
+  EXPECT_EQ(LogLines().back(), "WindowsVpnPlugin::StartWireGuardService - Exception: std::bad_alloc");
   EXPECT_THAT(windows.closed_services, ElementsAre(kName, "manager"));
 }
 
-}  // namespace
 }  // namespace tarvex

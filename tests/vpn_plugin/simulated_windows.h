@@ -1,220 +1,373 @@
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
+#include <new>
+#include <set>
 #include <string>
-#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "vpn_plugin/windows_api.h"
 
 namespace tarvex {
 
-// What the simulated machine's handles point at. The plugin sees only the
-// opaque pointers, as with real Win32 handles.
+// Service names, paths and variable names are case-insensitive; paths take either slash.
+template <typename Text>
+Text Fold(Text text) {
+  for (auto& c : text) {
+    c = c == '/' ? '\\' : c >= 'A' && c <= 'Z' ? c + 32 : c;
+  }
+  return text;
+}
+struct FoldedLess {
+  bool operator()(const std::string& a, const std::string& b) const { return Fold(a) < Fold(b); }
+};
+
+struct SimulatedService {
+  std::u16string name;
+  Dword state;
+  Dword type = kServiceWin32OwnProcess;
+  // A start request leaves it start-pending for `start_ms`, then in `after_start`.
+  Dword start_ms = 0;
+  Dword after_start = kServiceRunning;
+  Dword start_requested_at = 0;
+};
+// What the handles point at; the plugin sees only the opaque pointers.
 struct ServiceObject {
-  std::u16string service;  // empty for a manager handle
+  SimulatedService* service;  // null for the manager
   Dword access;
 };
-struct KernelObject {
-  std::size_t process;
+struct KernelObject {  // a process: how its program behaves, and when it started
+  Dword exit_code;
+  Dword runs_ms;
+  Dword started_at = 0;
 };
-struct SidObject {
-  bool administrators;
-};
+struct SidObject {};
 struct FileObject {
-  std::string key;
+  std::string path;
 };
 
-// A small Windows machine for the plugin's tests: services that change over a
-// simulated clock, programs, elevation answers, message boxes, files and
-// folders under Windows path rules, environment variables and system message
-// texts. It counts what is open and can throw std::bad_alloc from any
-// operation that might allocate.
+// A small Windows machine. Every operation counts its calls in `calls`, fails
+// with the last error planned in `fail`, and throws std::bad_alloc on the call
+// planned in `throw_on`; what it hands out stays open until given back.
 class SimulatedWindows : public WindowsApi {
  public:
-  struct Service {
-    std::u16string name;
-    Dword state = kServiceStopped;
-    Dword type = kServiceWin32OwnProcess;
-    // After a start request: start-pending for this long, then this state.
-    Dword start_takes_ms = 0;
-    Dword state_after_start = kServiceRunning;
-    Dword start_error = 0;  // StartServiceW fails with it when not 0
-    bool query_fails = false;
-    bool open_denied = false;
-    Dword start_requested_at = 0;
-  };
-  struct Program {
-    Dword exit_code = 0;
-    Dword runs_ms = 0;
-  };
-  struct Launch {
-    std::string command_line;
-    Dword creation_flags;
-    Dword startup_flags;
-    std::uint16_t show_window;
-    bool inherit_handles;
-  };
-  struct ShellRequest {
-    Dword mask;
-    std::string verb;
-    std::string file;
-    std::string parameters;
-    int show;
-  };
   struct Box {
-    std::u16string text;
-    std::u16string caption;
+    std::u16string text, caption;
     unsigned type;
   };
+  static constexpr const char* kAppData = "C:\\Users\\ana\\AppData\\Roaming";
 
-  // The log's folder "C:\Users\ana\AppData\Roaming" exists and APPDATA names
-  // it; the executable is "C:\Apps\Tarvex\tarvex.exe"; the process is an
-  // administrator; the clock reads 2026-12-06 03:05:17.
-  SimulatedWindows();
-  ~SimulatedWindows() override;
-
-  // A service whose references stay valid while more are added.
-  Service& AddService(std::u16string name, Dword state, Dword type = kServiceWin32OwnProcess);
-  Service& service(std::u16string_view name);
-  // A program that CreateProcessA and ShellExecuteExA can start; its file exists.
-  void AddProgram(const std::string& path, Program program);
-  void AddFile(const std::string& path, const std::string& contents = "");
-  // Creates the folder and every missing parent.
-  void AddDirectory(const std::string& path);
-  std::optional<std::string> FileContents(const std::string& path) const;
-  bool DirectoryExists(const std::string& path) const;
-  void SetEnv(const std::string& name, const std::string& value) { env_[Key(name)] = value; }
-  void UnsetEnv(const std::string& name) { env_.erase(Key(name)); }
-  // The `call`th call of `operation` throws std::bad_alloc.
-  void ThrowOn(const std::string& operation, int call = 1) { throw_on_[operation] = call; }
-  int Calls(const std::string& operation) const;
-  // Service handles, process and thread handles, SIDs, system texts,
-  // environment copies and files not given back.
+  SimulatedService& AddService(std::u16string name, Dword state, Dword type = kServiceWin32OwnProcess) {
+    return services.emplace_back(SimulatedService{std::move(name), state, type});
+  }
   std::size_t OpenHandles() const { return open_.size(); }
-  bool ProcessRunning(std::size_t index) const;
 
-  bool manager_refused = false;
-  bool enumeration_fails = false;
-  bool env_read_fails = false;
+  std::map<std::string, int> calls;
+  std::map<std::string, Dword> fail;
+  std::map<std::string, int> throw_on;
+  std::deque<SimulatedService> services;    // references stay valid while more are added
+  std::function<void()> after_enumeration;  // the list may change between calls
+  std::map<std::string, KernelObject, FoldedLess> programs;
+  std::map<std::string, std::string, FoldedLess> files;
+  std::set<std::string, FoldedLess> folders{kAppData};
+  std::map<std::string, std::string, FoldedLess> env{{"APPDATA", kAppData}};
+  std::map<Dword, std::u16string> system_messages{
+      {kErrorFileNotFound, u"The system cannot find the file specified.\r\n"},
+      {kErrorAccessDenied, u"Access is denied.\r\n"},
+      {kErrorCancelled, u"The operation was canceled by the user.\r\n"}};
   bool is_admin = true;
-  bool sid_allocation_fails = false;
-  bool membership_check_fails = false;
-  bool exit_code_unreadable = false;
-  bool local_time_fails = false;
-  // The user refuses the elevation prompt.
-  bool elevation_refused = false;
   std::string module_path = "C:\\Apps\\Tarvex\\tarvex.exe";
-  std::map<Dword, std::u16string> system_messages;
   Dword tick = 5000;
-  std::int64_t now = 1796526317;
+  std::int64_t now = 1796526317;  // 2026-12-06 03:05:17 UTC
   std::int64_t local_offset_seconds = 0;
-  // Runs after every enumeration call: the list may change in between.
-  std::function<void()> after_enumeration;
 
-  std::vector<Launch> launches;
-  std::vector<ShellRequest> shell_requests;
+  std::vector<std::string> launches;         // command lines
+  std::vector<std::string> elevations;       // program and parameters
+  std::vector<std::string> closed_services;  // "manager" or the service's name
   std::vector<Box> message_boxes;
   std::vector<std::string> debug_output;
-  // Closed service handles in order: "manager" or the service's name.
-  std::vector<std::string> closed_services;
 
-  ScHandle OpenSCManagerW(const char16_t* machine_name, const char16_t* database_name,
-                          Dword desired_access) override;
-  ScHandle OpenServiceW(ScHandle manager, const char16_t* service_name, Dword desired_access) override;
-  bool QueryServiceStatus(ScHandle service, ServiceStatus* status) override;
-  bool StartServiceW(ScHandle service, Dword argument_count, const char16_t** arguments) override;
-  bool EnumServicesStatusExW(ScHandle manager, Dword info_level, Dword service_type, Dword service_state,
-                             std::uint8_t* buffer, Dword buffer_size, Dword* bytes_needed,
-                             Dword* services_returned, Dword* resume_handle,
-                             const char16_t* group_name) override;
-  bool CloseServiceHandle(ScHandle handle) override;
-  bool CreateProcessA(const char* application_name, char* command_line, bool inherit_handles,
-                      Dword creation_flags, const StartupInfo& startup,
-                      ProcessInformation* process_information) override;
-  Dword WaitForSingleObject(Handle handle, Dword milliseconds) override;
-  bool GetExitCodeProcess(Handle process, Dword* exit_code) override;
-  bool CloseHandle(Handle handle) override;
-  bool ShellExecuteExA(ShellExecuteInfo* info) override;
-  int MessageBoxW(WindowHandle owner, const char16_t* text, const char16_t* caption, unsigned type) override;
-  bool AllocateAndInitializeSid(const SidIdentifierAuthority& authority, std::uint8_t count,
-                                Dword sub_authority0, Dword sub_authority1, Dword sub_authority2,
-                                Dword sub_authority3, Dword sub_authority4, Dword sub_authority5,
-                                Dword sub_authority6, Dword sub_authority7, Sid* sid) override;
-  bool CheckTokenMembership(Handle token, Sid sid, int* is_member) override;
-  void FreeSid(Sid sid) override;
-  Dword FormatMessageW(Dword flags, const void* source, Dword message_id, Dword language_id,
-                       char16_t** buffer, Dword minimum_size) override;
-  void LocalFree(void* memory) override;
+  ScHandle OpenSCManagerW(const char16_t* machine, const char16_t* database, Dword access) override {
+    EXPECT_TRUE(machine == nullptr && database == nullptr);
+    return Fails("OpenSCManagerW") ? nullptr : Hand(ServiceObject{nullptr, access});
+  }
+  ScHandle OpenServiceW(ScHandle manager, const char16_t* name, Dword access) override {
+    const auto found = std::find_if(services.begin(), services.end(), [&](const SimulatedService& s) {
+      return Fold(s.name) == Fold(std::u16string(name));
+    });
+    if (!Use(manager) || Fails("OpenServiceW") ||
+        (found == services.end() && !Error(kErrorServiceDoesNotExist))) {
+      return nullptr;
+    }
+    return Hand(ServiceObject{&*found, access});
+  }
+  bool QueryServiceStatus(ScHandle service, ServiceStatus* status) override {
+    if (Fails("QueryServiceStatus") || !Allowed(service, kServiceQueryStatus)) {
+      return false;
+    }
+    *status = ServiceStatus{service->service->type, Advance(*service->service).state, 0, 0, 0, 0, 0};
+    return true;
+  }
+  bool StartServiceW(ScHandle service, Dword argument_count, const char16_t** arguments) override {
+    EXPECT_TRUE(argument_count == 0 && arguments == nullptr);
+    if (Fails("StartServiceW") || !Allowed(service, kServiceStart) ||
+        (Advance(*service->service).state != kServiceStopped && !Error(kErrorServiceAlreadyRunning))) {
+      return false;
+    }
+    service->service->state = kServiceStartPending;
+    service->service->start_requested_at = tick;
+    return true;
+  }
+  // As Windows does: records from the front of the buffer, names from the
+  // back; what does not fit is left for the resume position.
+  bool EnumServicesStatusExW(ScHandle manager, Dword level, Dword type, Dword state, std::uint8_t* buffer,
+                             Dword size, Dword* needed, Dword* returned, Dword* resume,
+                             const char16_t* group) override {
+    EXPECT_TRUE(level == kScEnumProcessInfo && state == kServiceStateAll && group == nullptr);
+    *needed = *returned = 0;
+    if (Fails("EnumServicesStatusExW") || !Allowed(manager, kScManagerEnumerateService)) {
+      return false;
+    }
+    std::size_t front = 0, back = size, index = 0;
+    for (SimulatedService& listed : services) {
+      const std::size_t name_bytes = (listed.name.size() + 1) * sizeof(char16_t);
+      if ((listed.type & type) == 0 || index++ < *resume) {
+        continue;
+      }
+      if (*needed != 0 || front + sizeof(EnumServiceStatusProcess) + name_bytes > back) {
+        *needed += static_cast<Dword>(sizeof(EnumServiceStatusProcess) + name_bytes);
+        continue;
+      }
+      back -= name_bytes;
+      std::memcpy(buffer + back, listed.name.c_str(), name_bytes);
+      EnumServiceStatusProcess record{};
+      record.service_name = record.display_name = reinterpret_cast<char16_t*>(buffer + back);
+      record.status.service_type = listed.type;
+      record.status.current_state = Advance(listed).state;
+      std::memcpy(buffer + front, &record, sizeof record);
+      front += sizeof record;
+      ++*returned;
+    }
+    *resume = *needed == 0 ? 0 : *resume + *returned;
+    if (after_enumeration) {
+      after_enumeration();
+    }
+    return *needed == 0 || Error(kErrorMoreData);
+  }
+  bool CloseServiceHandle(ScHandle handle) override {
+    if (Use(handle)) {
+      const SimulatedService* service = handle->service;
+      closed_services.push_back(service ? std::string(service->name.begin(), service->name.end())
+                                        : "manager");
+    }
+    return Release(handle);
+  }
+
+  bool CreateProcessA(const char* application, char* command_line, bool inherit_handles, Dword flags,
+                      const StartupInfo& startup, ProcessInformation* started) override {
+    // Child processes run hidden and inherit nothing.
+    EXPECT_TRUE(application == nullptr && !inherit_handles && flags == kCreateNoWindow &&
+                startup.flags == kStartfUseShowWindow && startup.show_window == kSwHide);
+    launches.push_back(command_line);
+    // The program is the quoted text that opens the line, or its first word.
+    const std::string line(command_line);
+    const auto found = programs.find(line[0] == '"' ? line.substr(1, line.find('"', 1) - 1)
+                                                    : line.substr(0, line.find(' ')));
+    if (Fails("CreateProcessA") || (found == programs.end() && !Error(kErrorFileNotFound))) {
+      return false;
+    }
+    started->process = Run(found->second);
+    started->thread = Run(found->second);
+    return true;
+  }
+  Dword WaitForSingleObject(Handle process, Dword milliseconds) override {
+    if (Fails("WaitForSingleObject") || !Use(process)) {
+      return 0xFFFFFFFF;  // WAIT_FAILED
+    }
+    tick += std::min(Remaining(process), milliseconds);
+    return Remaining(process) == 0 ? kWaitObject0 : kWaitTimeout;
+  }
+  bool GetExitCodeProcess(Handle process, Dword* code) override {
+    if (Fails("GetExitCodeProcess") || !Use(process)) {
+      return false;
+    }
+    *code = Remaining(process) > 0 ? kStillActive : process->exit_code;
+    return true;
+  }
+  bool CloseHandle(Handle handle) override { return Release(handle); }
+
+  // The user accepts the prompt unless `fail` plans kErrorCancelled. Only
+  // SEE_MASK_NOCLOSEPROCESS hands the process over.
+  bool ShellExecuteExA(ShellExecuteInfo* info) override {
+    EXPECT_TRUE(info->window == nullptr && info->verb == std::string("runas") && info->directory == nullptr &&
+                info->show == kSwHide);
+    elevations.push_back(std::string(info->file) + " " + info->parameters);
+    const auto found = programs.find(info->file);
+    if (Fails("ShellExecuteExA") || (found == programs.end() && !Error(kErrorFileNotFound))) {
+      return false;
+    }
+    info->process = (info->mask & kSeeMaskNoCloseProcess) != 0 ? Run(found->second) : nullptr;
+    return true;
+  }
+  int MessageBoxW(WindowHandle owner, const char16_t* text, const char16_t* caption, unsigned type) override {
+    EXPECT_EQ(owner, nullptr);
+    message_boxes.push_back(Box{text, caption, type});
+    return Fails("MessageBoxW") ? 0 : 1;  // IDOK, the only button
+  }
+
+  // Only the Administrators group, S-1-5-32-544, is known.
+  bool AllocateAndInitializeSid(const SidIdentifierAuthority& authority, std::uint8_t count, Dword rid0,
+                                Dword rid1, Dword rid2, Dword rid3, Dword rid4, Dword rid5, Dword rid6,
+                                Dword rid7, Sid* sid) override {
+    EXPECT_TRUE(std::memcmp(authority.value, kSecurityNtAuthority.value, 6) == 0 && count == 2 &&
+                rid0 == 32 && rid1 == 544 && (rid2 | rid3 | rid4 | rid5 | rid6 | rid7) == 0);
+    return !Fails("AllocateAndInitializeSid") && (*sid = Hand(SidObject{})) != nullptr;
+  }
+  bool CheckTokenMembership(Handle token, Sid sid, int* is_member) override {
+    EXPECT_TRUE(token == nullptr && Use(sid));
+    const bool failing = Fails("CheckTokenMembership");
+    *is_member = failing || is_admin;  // a failed check leaves a flag that must not count
+    return !failing;
+  }
+  void FreeSid(Sid sid) override { Release(sid); }
+
+  Dword FormatMessageW(Dword flags, const void* source, Dword id, Dword language, char16_t** text,
+                       Dword minimum_size) override {
+    EXPECT_TRUE(flags == 0x1300 && source == nullptr && language == 0x0400 && minimum_size == 0);
+    const auto found = system_messages.find(id);
+    const bool known =
+        !Fails("FormatMessageW") && (found != system_messages.end() || Error(kErrorMrMidNotFound));
+    *text = known ? HandText(found->second) : nullptr;
+    return known ? static_cast<Dword>(found->second.size()) : 0;
+  }
+  void LocalFree(void* memory) override { Release(memory); }
   Dword GetLastError() override { return last_error_; }
-  Dword GetModuleFileNameA(ModuleHandle module, char* buffer, Dword size) override;
-  Dword GetFileAttributesA(const char* path) override;
-  bool CreateDirectoryA(const char* path) override;
-  bool DeleteFileA(const char* path) override;
-  FileHandle FileOpen(const char* path, FileOpenMode mode) override;
-  std::size_t FileWrite(FileHandle file, const char* data, std::size_t size) override;
-  int FileFlush(FileHandle file) override;
-  int FileClose(FileHandle file) override;
-  int DupEnv(char** value, std::size_t* length, const char* name) override;
-  void FreeEnv(char* value) override;
-  const char* GetEnv(const char* name) override;
-  Dword GetTickCount() override;
-  void Sleep(Dword milliseconds) override;
-  std::int64_t Time64() override;
-  int LocalTime64(std::tm* local, std::int64_t seconds) override;
-  void OutputDebugStringA(const char* text) override;
+
+  Dword GetModuleFileNameA(ModuleHandle module, char* buffer, Dword size) override {
+    EXPECT_EQ(module, nullptr);
+    return Fails("GetModuleFileNameA") ? 0 : std::snprintf(buffer, size, "%s", module_path.c_str());
+  }
+  Dword GetFileAttributesA(const char* path) override {
+    if (Fails("GetFileAttributesA") ||
+        (!files.count(path) && !folders.count(path) && !Error(kErrorFileNotFound))) {
+      return kInvalidFileAttributes;
+    }
+    return folders.count(path) != 0 ? kFileAttributeDirectory : kFileAttributeNormal;
+  }
+  bool CreateDirectoryA(const char* path) override {
+    if (Fails("CreateDirectoryA") ||
+        ((files.count(path) || folders.count(path)) && !Error(kErrorAlreadyExists))) {
+      return false;
+    }
+    return ParentExists(path) ? folders.insert(path).second : Error(kErrorPathNotFound);
+  }
+  bool DeleteFileA(const char* path) override {
+    return !Fails("DeleteFileA") && (files.erase(path) != 0 || Error(kErrorFileNotFound));
+  }
+  FileHandle FileOpen(const char* path, FileOpenMode mode) override {
+    if (Fails("FileOpen") || !ParentExists(path) || folders.count(path) != 0) {
+      return nullptr;
+    }
+    files[path] = mode == FileOpenMode::kTruncateText ? "" : files[path];
+    return Hand(FileObject{path});
+  }
+  // Text mode: every line feed is stored as CR LF.
+  std::size_t FileWrite(FileHandle file, const char* data, std::size_t size) override {
+    for (std::size_t i = 0, failing = Fails("FileWrite") || !Use(file); i < size && !failing; ++i) {
+      files.at(file->path) += data[i] == '\n' ? "\r\n" : std::string(1, data[i]);
+    }
+    return size;
+  }
+  int FileFlush(FileHandle file) override { return Fails("FileFlush") || !Use(file) ? -1 : 0; }
+  int FileClose(FileHandle file) override { return Release(file) ? 0 : -1; }
+
+  int DupEnv(char** value, std::size_t* length, const char* name) override {
+    const bool failing = Fails("DupEnv");
+    *value = failing || !env.count(name) ? nullptr : HandText(env.at(name));
+    *length = *value == nullptr ? 0 : env.at(name).size() + 1;
+    return failing ? static_cast<int>(last_error_) : 0;
+  }
+  void FreeEnv(char* value) override { Release(value); }
+  const char* GetEnv(const char* name) override {
+    return Fails("GetEnv") || !env.count(name) ? nullptr : env.at(name).c_str();
+  }
+
+  Dword GetTickCount() override { return Fails("GetTickCount") ? 0 : tick; }
+  void Sleep(Dword milliseconds) override { tick += Fails("Sleep") ? 0 : milliseconds; }
+  std::int64_t Time64() override { return Fails("Time64") ? -1 : now; }
+  int LocalTime64(std::tm* local, std::int64_t seconds) override {
+    const std::time_t shifted = static_cast<std::time_t>(seconds + local_offset_seconds);
+    return Fails("LocalTime64") ? static_cast<int>(last_error_) : (*local = *std::gmtime(&shifted), 0);
+  }
+  void OutputDebugStringA(const char* text) override {
+    if (!Fails("OutputDebugStringA")) {
+      debug_output.push_back(text);
+    }
+  }
 
  private:
-  struct Entry {
-    bool directory;
-    std::string contents;
-  };
-  struct Process {
-    Program program;
-    Dword started_at;
-  };
-
-  // Windows paths: case-insensitive, either slash.
-  static std::string Key(std::string_view path);
-  static std::string Parent(const std::string& key);
-  bool ParentIsDirectory(const std::string& key) const;
-  void Enter(const std::string& operation);
-  bool Fail(Dword error) {
+  // Counts the call, throws on the planned call, or fails with the planned error.
+  bool Fails(const std::string& operation) {
+    if (++calls[operation] == (throw_on.count(operation) != 0 ? throw_on.at(operation) : 0)) {
+      throw std::bad_alloc();
+    }
+    return fail.count(operation) != 0 && !Error(fail.at(operation));
+  }
+  bool Error(Dword error) {
     last_error_ = error;
     return false;
   }
-  Service* Find(std::u16string_view name);
-  // Everything handed out and not yet given back, by address.
   template <typename T>
-  T* Hand(std::shared_ptr<T> object) {
-    open_[object.get()] = object;
-    return object.get();
+  T* Hand(T object) {
+    auto owned = std::make_shared<T>(std::move(object));
+    open_[owned.get()] = owned;
+    return owned.get();
   }
   // Texts go out by the address of their characters, which is what comes back.
   template <typename Text>
-  auto HandText(std::shared_ptr<Text> text) {
-    auto* characters = text->data();
-    open_[characters] = std::move(text);
-    return characters;
+  typename Text::value_type* HandText(const Text& text) {
+    auto owned = std::make_shared<Text>(text);
+    open_[owned->data()] = owned;
+    return owned->data();
   }
-  bool Release(const void* object, const char* what);
-  bool IsOpen(const void* object) const;
-  void Advance(Service& service) const;
-  KernelObject* NewProcess(Program program);
+  bool Use(const void* handle) {
+    EXPECT_EQ(open_.count(handle), 1u) << "a handle used after it was given back, or never handed out";
+    return open_.count(handle) == 1 || Error(6);  // ERROR_INVALID_HANDLE
+  }
+  bool Release(const void* handle) { return Use(handle) && open_.erase(handle) == 1; }
+  bool Allowed(ScHandle handle, Dword access) {
+    return Use(handle) && ((handle->access & access) != 0 || Error(kErrorAccessDenied));
+  }
+  SimulatedService& Advance(SimulatedService& service) const {
+    if (service.state == kServiceStartPending && tick - service.start_requested_at >= service.start_ms) {
+      service.state = service.after_start;
+    }
+    return service;
+  }
+  Handle Run(KernelObject process) {
+    process.started_at = tick;
+    return Hand(process);
+  }
+  Dword Remaining(Handle process) const {
+    const Dword ran = tick - process->started_at;
+    return ran < process->runs_ms ? process->runs_ms - ran : 0;
+  }
+  // A drive ("C:") always exists.
+  bool ParentExists(const std::string& path) const {
+    const std::string parent = Fold(path).substr(0, Fold(path).rfind('\\'));
+    return (parent.size() == 2 && parent[1] == ':') || folders.count(parent) != 0;
+  }
 
-  std::deque<Service> services_;
-  std::map<std::string, Program> programs_;
-  std::map<std::string, Entry> files_;
-  std::map<std::string, std::string> env_;
-  std::map<std::string, int> calls_;
-  std::map<std::string, int> throw_on_;
-  std::vector<Process> processes_;
   std::map<const void*, std::shared_ptr<void>> open_;
   Dword last_error_ = 0;
 };

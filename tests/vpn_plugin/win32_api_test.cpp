@@ -3,140 +3,141 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <fstream>
 #include <regex>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "vpn_plugin/child_process.h"
 #include "vpn_plugin/text_conversion.h"
 #include "vpn_plugin/win32/win32_api.h"
 #include "vpn_plugin/windows_vpn_plugin.h"
-#include "win32_test_support.h"
 
 namespace tarvex {
-namespace {
 
-using ::testing::ElementsAreArray;
-using ::testing::HasSubstr;
-
-std::vector<std::string> Names(const std::vector<std::uint8_t>& buffer, Dword count) {
-  std::vector<std::string> names;
-  for (Dword i = 0; i < count; ++i) {
-    EnumServiceStatusProcess entry;
-    std::memcpy(&entry, buffer.data() + i * sizeof entry, sizeof entry);
-    names.push_back(NarrowName(entry.service_name));
-  }
-  return names;
+std::string ProgramFolder() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return std::string(path).substr(0, std::string(path).rfind('\\'));
 }
 
-TEST(Win32ApiTest, EnumeratesTheServicesInOneFetchOrInBatchesFromTheResumePosition) {
+std::string Helper() { return ProgramFolder() + "\\vpn_plugin_child_helper.exe"; }
+
+// Points APPDATA at a fresh scratch folder; answers the path of the log in it.
+std::string ScratchLog(const std::string& name) {
+  const std::string folder = ProgramFolder() + "\\" + name;
+  CreateDirectoryA(folder.c_str(), nullptr);
+  DeleteFileA((folder + "\\Tarvex\\windows_vpn_debug.log").c_str());
+  _putenv(("APPDATA=" + folder).c_str());
+  return folder + "\\Tarvex\\windows_vpn_debug.log";
+}
+
+std::string Read(const std::string& path) {
+  std::ostringstream contents;
+  contents << std::ifstream(path, std::ios::binary).rdbuf();
+  return contents.str();
+}
+
+TEST(Win32ApiTest, TheServiceManagerEnumeratesFromTheResumePositionAndAnswersQueries) {
   Win32Api windows;
   ScHandle manager = windows.OpenSCManagerW(nullptr, nullptr, kScManagerEnumerateService);
   ASSERT_NE(manager, nullptr);
-  Dword needed = 0;
-  Dword returned = 0;
-  Dword resume = 0;
-  EXPECT_FALSE(windows.EnumServicesStatusExW(manager, kScEnumProcessInfo, kServiceWin32, kServiceStateAll,
-                                             nullptr, 0, &needed, &returned, &resume, nullptr));
-  EXPECT_EQ(windows.GetLastError(), kErrorMoreData);
-  ASSERT_GT(needed, 0u);
-  std::vector<std::uint8_t> everything(needed);
-  ASSERT_TRUE(windows.EnumServicesStatusExW(manager, kScEnumProcessInfo, kServiceWin32, kServiceStateAll,
-                                            everything.data(), needed, &needed, &returned, &resume, nullptr));
-  const std::vector<std::string> all = Names(everything, returned);
-  ASSERT_GE(all.size(), 2u);
-
-  std::vector<std::string> batched;
-  std::vector<std::uint8_t> batch(everything.size() / 2);
-  resume = 0;
-  bool complete = false;
-  int fetches = 0;
-  for (; fetches < 8 && !complete; ++fetches) {
-    complete = windows.EnumServicesStatusExW(manager, kScEnumProcessInfo, kServiceWin32, kServiceStateAll,
-                                             batch.data(), static_cast<Dword>(batch.size()), &needed,
-                                             &returned, &resume, nullptr);
+  Dword needed = 0, returned = 0, resume = 0;
+  std::vector<std::uint8_t> buffer;
+  // Stopped services stay stopped while the test looks at them; which ones
+  // run depends on what Wine happened to start.
+  std::vector<std::string> stopped;
+  const auto fetch = [&](std::size_t size) {
+    buffer.assign(size, 0);
+    const bool complete = windows.EnumServicesStatusExW(
+        manager, kScEnumProcessInfo, kServiceWin32, kServiceStateAll, buffer.data(), static_cast<Dword>(size),
+        &needed, &returned, &resume, nullptr);
     EXPECT_TRUE(complete || windows.GetLastError() == kErrorMoreData) << windows.GetLastError();
-    const std::vector<std::string> names = Names(batch, returned);
-    batched.insert(batched.end(), names.begin(), names.end());
-    batch.assign(needed, 0);
-  }
-  EXPECT_TRUE(complete);
-  EXPECT_GE(fetches, 2);
-  EXPECT_THAT(batched, ElementsAreArray(all));
-
+    for (Dword i = 0; i < returned; ++i) {
+      EnumServiceStatusProcess entry;
+      std::memcpy(&entry, buffer.data() + i * sizeof entry, sizeof entry);
+      if (entry.status.current_state == kServiceStopped) {
+        stopped.push_back(NarrowName(entry.service_name));
+      }
+    }
+    return complete;
+  };
+  EXPECT_FALSE(fetch(0));
+  const Dword all = needed;
+  EXPECT_FALSE(fetch(all / 2));  // the entries that fit, if any, and where to resume
+  const Dword first = returned;
+  EXPECT_TRUE(fetch(needed));
+  const Dword second = returned;
+  EXPECT_TRUE(fetch(all));  // from the resume position 0: all at once
+  EXPECT_EQ(first + second, returned);
   EXPECT_EQ(windows.OpenServiceW(manager, u"WireGuardTunnel$tarvex_absent", kServiceQueryStatus), nullptr);
   EXPECT_EQ(windows.GetLastError(), kErrorServiceDoesNotExist);
+  ASSERT_FALSE(stopped.empty());
+  ScHandle service = windows.OpenServiceW(manager, WidenName(stopped[0]).c_str(), kServiceQueryStatus);
+  ServiceStatus status{};
+  EXPECT_TRUE(windows.QueryServiceStatus(service, &status));
+  EXPECT_EQ(status.current_state, kServiceStopped);
+  EXPECT_TRUE(windows.CloseServiceHandle(service));
   EXPECT_TRUE(windows.CloseServiceHandle(manager));
-}
-
-TEST(Win32ApiTest, TheConnectionCheckAndTheServiceStartSpeakToTheRealServiceManager) {
-  const std::string log = UseScratchAppData("win32_api_test_scm");
-  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  ASSERT_NE(manager, nullptr);
-  SC_HANDLE created =
-      CreateServiceW(manager, L"WireGuardTunnel$tarvex_winetest", L"Tarvex test tunnel", SERVICE_ALL_ACCESS,
-                     SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
-                     L"C:\\nowhere\\missing.exe", nullptr, nullptr, nullptr, nullptr, nullptr);
-  if (created == nullptr && GetLastError() == ERROR_SERVICE_EXISTS) {  // left by an interrupted run
-    created = OpenServiceW(manager, L"WireGuardTunnel$tarvex_winetest", SERVICE_ALL_ACCESS);
-  }
-  ASSERT_NE(created, nullptr) << GetLastError();
-
-  WindowsVpnPlugin plugin;
-  EXPECT_FALSE(plugin.IsVPNConnected("winetest"));
-  EXPECT_FALSE(plugin.IsVPNConnected("absent"));
-  EXPECT_FALSE(plugin.CheckWireGuardServices());
-  EXPECT_FALSE(plugin.StartWireGuardService("WireGuardTunnel$tarvex_winetest"));
-
-  DeleteService(created);
-  CloseServiceHandle(created);
-  CloseServiceHandle(manager);
-  const std::string contents = ReadBinary(log);
-  EXPECT_THAT(contents,
-              HasSubstr("] WindowsVpnPlugin::IsVPNConnected - Service WireGuardTunnel$tarvex_winetest "
-                        "status: NOT RUNNING\r\n"));
-  EXPECT_THAT(contents,
-              HasSubstr("] WindowsVpnPlugin::IsVPNConnected - Service WireGuardTunnel$tarvex_absent "
-                        "not found\r\n"));
-  EXPECT_THAT(contents, HasSubstr("] WindowsVpnPlugin::StartWireGuardService - Failed to start service: "));
 }
 
 TEST(Win32ApiTest, ChildProcessesAreWaitedForAtMostTheLimitAndLeftRunning) {
   Win32Api windows;
-
   const ChildProcessOutcome missing = RunHiddenCommand(windows, "C:\\nowhere\\missing.exe /x", 1000);
   EXPECT_FALSE(missing.started);
   EXPECT_EQ(missing.error, kErrorFileNotFound);
-
-  const ChildProcessOutcome quick = RunHiddenCommand(windows, "\"" + HelperProgram() + "\" 0 7", 10000);
-  EXPECT_TRUE(quick.started);
-  EXPECT_EQ(quick.exit_code, 7u);
+  EXPECT_EQ(RunHiddenCommand(windows, "\"" + Helper() + "\" 0 7", 10000).exit_code, 7u);
 
   const DWORD start = GetTickCount();
-  const ChildProcessOutcome slow = RunHiddenCommand(windows, "\"" + HelperProgram() + "\" 3000 0", 300);
+  const ChildProcessOutcome slow = RunHiddenCommand(windows, "\"" + Helper() + "\" 3000 0", 300);
   EXPECT_LT(GetTickCount() - start, 2500u);
   EXPECT_TRUE(slow.started);
   EXPECT_EQ(slow.exit_code, kStillActive);
 }
 
-TEST(Win32ApiTest, ErrorTextsLogLinesAndAdministratorsComeFromTheSystem) {
-  const std::string log = UseScratchAppData("win32_api_test_log");
+// The user reads the box's caption and text, then presses OK.
+std::wstring ReadAndDismissBox() {
+  for (int tries = 0; tries < 200; ++tries, std::this_thread::sleep_for(std::chrono::milliseconds(50))) {
+    HWND box = FindWindowW(L"#32770", nullptr);
+    wchar_t caption[256] = {}, text[1024] = {};
+    if (box != nullptr && IsWindowVisible(box) && GetWindowTextW(box, caption, 256) > 0 &&
+        GetDlgItemTextW(box, 0xFFFF, text, 1024) > 0) {  // 0xFFFF: the box's text
+      SendMessageW(box, WM_COMMAND, IDOK, 0);
+      return std::wstring(caption) + L"|" + text;
+    }
+  }
+  return L"no box";
+}
+
+TEST(Win32ApiTest, ThePortugueseNoticeReadsBackIntactAndTheLogAndErrorTextsComeFromTheSystem) {
+  const std::string log = ScratchLog("elevation");
+  std::wstring seen;
+  std::thread user([&seen] { seen = ReadAndDismissBox(); });
   WindowsVpnPlugin plugin;
 
+  EXPECT_TRUE(plugin.RunElevatedCommand(Helper(), "0 3"));
+  user.join();
   EXPECT_FALSE(plugin.GetErrorMessage(kErrorFileNotFound).empty());
   EXPECT_EQ(plugin.GetErrorMessage(0x2000FFFF), "");
   EXPECT_TRUE(plugin.IsRunningAsAdmin());  // Wine's user is an administrator.
 
-  plugin.Log("one");
-  plugin.Log("two\nlines");
+  EXPECT_EQ(
+      seen,
+      L"Instala\u00e7\u00e3o do Driver WireGuard|Tarvex precisa instalar o driver de rede do WireGuard.\n\n"
+      L"Isso requer privil\u00e9gios de administrador apenas uma vez para:\n\u2022 Instalar o driver de rede "
+      L"necess\u00e1rio\n\u2022 Configurar o servi\u00e7o VPN\n\nAp\u00f3s esta instala\u00e7\u00e3o "
+      L"inicial, o app funcionar\u00e1 normalmente sem pedir admin novamente.");
+  const std::string stamp =
+      "\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\] WindowsVpnPlugin::RunElevatedCommand - ";
   EXPECT_TRUE(std::regex_match(
-      ReadBinary(log), std::regex("\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\] one\r\n"
-                                  "\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\] two\r\nlines\r\n")))
-      << ReadBinary(log);
+      Read(log), std::regex(stamp + "Command: .*\r\n" + stamp + "Elevated command completed\r\n")))
+      << Read(log);
 }
 
-}  // namespace
 }  // namespace tarvex
