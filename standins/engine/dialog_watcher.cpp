@@ -3,6 +3,7 @@
 // platform thread gets back to its message loop.
 
 #include "standins/engine/dialog_watcher.h"
+#include "standins/engine/win32_text.h"
 
 #include <windows.h>
 
@@ -38,18 +39,6 @@ WatcherState& State() {
   // Never freed: the watcher thread runs until the process ends.
   static WatcherState* state = new WatcherState();
   return *state;
-}
-
-std::string ToUtf8(const std::wstring& text) {
-  if (text.empty()) {
-    return std::string();
-  }
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                       nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], size, nullptr,
-                      nullptr);
-  return utf8;
 }
 
 // The text of a window of another thread; bounded, so a hung owner cannot

@@ -335,28 +335,42 @@ FlutterDesktopWindowHandle FlutterDesktopViewGetHWND(FlutterDesktopView* view) {
 
 // Messenger.
 
-bool FlutterDesktopMessengerSend(FlutterDesktopMessenger* messenger, const char* channel,
-                                 const uint8_t* message, size_t message_size) {
-  if (messenger == nullptr || channel == nullptr) {
-    return false;
-  }
-  std::lock_guard<std::recursive_mutex> lock(messenger->lock);
+namespace standin {
+namespace {
+
+// Notes a message the host sent, as long as the engine is there to take it;
+// the engine that took it, or null.
+FlutterDesktopEngine* TakeHostMessage(FlutterDesktopMessenger* messenger, const char* channel,
+                                      const uint8_t* message, size_t message_size, bool with_reply) {
   FlutterDesktopEngine* engine = nullptr;
   {
     std::lock_guard<std::mutex> guard(messenger->state_mutex);
     engine = messenger->available ? messenger->engine : nullptr;
   }
   if (engine == nullptr) {
-    return false;
+    return nullptr;
   }
-  standin::HostMessage sent;
+  HostMessage sent;
   sent.channel = channel;
   if (message != nullptr) {
     sent.message.assign(message, message + message_size);
   }
+  sent.with_reply = with_reply;
   engine->host_messages.push_back(sent);
   ThePlatform().HostMessageSent(*engine, sent);
-  return true;
+  return engine;
+}
+
+}  // namespace
+}  // namespace standin
+
+bool FlutterDesktopMessengerSend(FlutterDesktopMessenger* messenger, const char* channel,
+                                 const uint8_t* message, size_t message_size) {
+  if (messenger == nullptr || channel == nullptr) {
+    return false;
+  }
+  std::lock_guard<std::recursive_mutex> lock(messenger->lock);
+  return standin::TakeHostMessage(messenger, channel, message, message_size, false) != nullptr;
 }
 
 bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessenger* messenger, const char* channel,
@@ -366,22 +380,10 @@ bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessenger* messenger, co
     return false;
   }
   std::lock_guard<std::recursive_mutex> lock(messenger->lock);
-  FlutterDesktopEngine* engine = nullptr;
-  {
-    std::lock_guard<std::mutex> guard(messenger->state_mutex);
-    engine = messenger->available ? messenger->engine : nullptr;
-  }
+  FlutterDesktopEngine* engine = standin::TakeHostMessage(messenger, channel, message, message_size, true);
   if (engine == nullptr) {
     return false;
   }
-  standin::HostMessage sent;
-  sent.channel = channel;
-  if (message != nullptr) {
-    sent.message.assign(message, message + message_size);
-  }
-  sent.with_reply = true;
-  engine->host_messages.push_back(sent);
-  ThePlatform().HostMessageSent(*engine, sent);
   if (reply != nullptr) {
     // Answered later on the platform thread, never inside this call.
     engine->pending_replies.push_back({reply, user_data});

@@ -19,6 +19,7 @@
 #include "standins/engine/script_runner.h"
 #include "standins/engine/transcript.h"
 #include "standins/engine/win32_dispatcher.h"
+#include "standins/engine/win32_text.h"
 #include "standins/engine/win32_view.h"
 
 namespace standin {
@@ -26,18 +27,6 @@ namespace standin {
 namespace {
 
 constexpr std::chrono::milliseconds kDefaultReplyTimeout(120000);
-
-std::string ToUtf8(const std::wstring& text) {
-  if (text.empty()) {
-    return std::string();
-  }
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                       nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], size, nullptr,
-                      nullptr);
-  return utf8;
-}
 
 // The environment variable, or nothing when it is not set.
 bool ReadEnvironment(const wchar_t* name, std::wstring* value) {
