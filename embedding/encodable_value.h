@@ -17,8 +17,9 @@ namespace flutter {
 // the same only when they are the same held object.
 class CustomValue {
  public:
+  // Constrained to other types, so copies and moves use the constructors below.
   template <typename T, typename = std::enable_if_t<!std::is_same_v<std::decay_t<T>, CustomValue>>>
-  explicit CustomValue(T&& value)
+  explicit CustomValue(T&& value)  // NOLINT(bugprone-forwarding-reference-overload)
       : holder_(std::make_unique<Holder<std::decay_t<T>>>(std::forward<T>(value))) {}
 
   CustomValue(const CustomValue& other) : holder_(other.holder_ ? other.holder_->Clone() : nullptr) {}
@@ -58,8 +59,7 @@ class CustomValue {
   };
   template <typename T>
   struct Holder final : HolderBase {
-    template <typename U>
-    explicit Holder(U&& v) : value(std::forward<U>(v)) {}
+    explicit Holder(T v) : value(std::move(v)) {}
     std::unique_ptr<HolderBase> Clone() const override { return std::make_unique<Holder<T>>(value); }
     const std::type_info& Type() const override { return typeid(T); }
     const void* Address() const override { return &value; }

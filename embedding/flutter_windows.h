@@ -25,6 +25,9 @@
 extern "C" {
 #endif
 
+/* A C header: typedefs, and the Win32 handle tags HWND__ and HMONITOR__. */
+/* NOLINTBEGIN(modernize-use-using, bugprone-reserved-identifier) */
+
 /* Window-system types. They are spelled so that on Windows they are the
  * very Win32 types (HWND, HMONITOR, UINT, WPARAM, LPARAM, LRESULT) without
  * this header pulling in <windows.h> and its macros; elsewhere, where only
@@ -200,6 +203,8 @@ FLUTTER_DESKTOP_EXPORT bool FlutterDesktopTextureRegistrarMarkExternalTextureFra
 FLUTTER_DESKTOP_EXPORT void FlutterDesktopResyncOutputStreams(void);
 /* 96 at 100 % scaling. */
 FLUTTER_DESKTOP_EXPORT uint32_t FlutterDesktopGetDpiForMonitor(FlutterDesktopMonitorHandle monitor);
+
+/* NOLINTEND(modernize-use-using, bugprone-reserved-identifier) */
 
 #if defined(__cplusplus)
 } /* extern "C" */

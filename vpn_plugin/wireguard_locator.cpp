@@ -21,12 +21,12 @@ std::string WindowsVpnPlugin::FindWireGuardExecutable() {
     return windows_->GetFileAttributesA(path.c_str()) != kInvalidFileAttributes;
   };
 
-  const std::string bundled = folder + "\\bin\\wireguard.exe";
+  std::string bundled = folder + "\\bin\\wireguard.exe";
   if (exists(bundled)) {
     Log("WindowsVpnPlugin::FindWireGuardExecutable - Found bundled at: " + bundled);
     return bundled;
   }
-  const std::string in_assets = folder + "\\data\\flutter_assets\\assets\\bin\\wireguard.exe";
+  std::string in_assets = folder + "\\data\\flutter_assets\\assets\\bin\\wireguard.exe";
   if (exists(in_assets)) {
     Log("WindowsVpnPlugin::FindWireGuardExecutable - Found in assets at: " + in_assets);
     return in_assets;

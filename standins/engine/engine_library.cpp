@@ -42,7 +42,8 @@ namespace {
 // dereferenced and never reused, so a stale handle cannot alias a newer
 // message.
 const FlutterDesktopMessageResponseHandle* HandleFor(uint64_t delivery_id) {
-  return reinterpret_cast<const FlutterDesktopMessageResponseHandle*>(static_cast<uintptr_t>(delivery_id));
+  return reinterpret_cast<const FlutterDesktopMessageResponseHandle*>(  // NOLINT(performance-no-int-to-ptr)
+      static_cast<uintptr_t>(delivery_id));
 }
 
 uint64_t DeliveryIdOf(const FlutterDesktopMessageResponseHandle* handle) {
