@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,28 +12,9 @@
 #include "embedding/project_bundle.h"
 #include "embedding/standard_method_codec.h"
 #include "standins/engine/standin_engine.h"
+#include "tests/support/hex_bytes.h"
 
 namespace flutter {
-
-// "07 03 61 62 63": byte expectations read like a hex dump.
-inline std::string Hex(const std::vector<uint8_t>& bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  for (uint8_t byte : bytes) {
-    text += {' ', kDigits[byte >> 4], kDigits[byte & 0x0F]};
-  }
-  return text.empty() ? text : text.substr(1);
-}
-
-inline std::vector<uint8_t> Bytes(const std::string& hex) {
-  std::vector<uint8_t> bytes;
-  std::istringstream in(hex);
-  unsigned int byte = 0;
-  while (in >> std::hex >> byte) {
-    bytes.push_back(static_cast<uint8_t>(byte));
-  }
-  return bytes;
-}
 
 // The method call "ping" without arguments.
 inline const std::string kPingCall = "07 04 70 69 6E 67 00";

@@ -28,7 +28,7 @@ TEST(CodecHostileInputTest, CountsBeyondTheInputReadAsNullWithOneLineUnlessTheRe
     EXPECT_EQ(Decode(hex), Outcome(hex, "")) << "fits exactly: " << hex;
   }
   // A reader that cannot tell gets its counts trusted: the string keeps its length, filled with zeros.
-  const std::vector<uint8_t> bytes = FromHex("07 05 61");
+  const std::vector<uint8_t> bytes = Bytes("07 05 61");
   UntellingReader untelling(bytes.data(), bytes.size());
   EXPECT_EQ(Decode(untelling), Outcome("07 05 00 00 00 00 00", kInvalidRead));
 }
@@ -44,7 +44,7 @@ TEST(CodecHostileInputTest, TwoHundredFiftySixContainersNestAndTheNextReadsAsNul
       {Repeat("0C 01 ", 100000), {lists + "0C 01 00", kTooDeep}},
   };
   for (const auto& [hex, outcome] : cases) {
-    const std::vector<uint8_t> bytes = FromHex(hex);
+    const std::vector<uint8_t> bytes = Bytes(hex);
     UntellingReader untelling(bytes.data(), bytes.size());
     EXPECT_EQ(Decode(hex), outcome) << bytes.size() << " bytes";
     EXPECT_EQ(Decode(untelling), outcome) << bytes.size() << " bytes, reader that cannot tell";
@@ -54,7 +54,7 @@ TEST(CodecHostileInputTest, TwoHundredFiftySixContainersNestAndTheNextReadsAsNul
 TEST(CodecHostileInputTest, TooDeepLeavesTheRestOfTheMessageUnread) {
   // The outer list is the first level, so its first element is 257 deep;
   // its second element, the 32-bit 5, is never read.
-  const std::vector<uint8_t> bytes = FromHex("0C 02 " + Repeat("0C 01 ", 256) + "0C 00 03 05 00 00 00");
+  const std::vector<uint8_t> bytes = Bytes("0C 02 " + Repeat("0C 01 ", 256) + "0C 00 03 05 00 00 00");
   ByteBufferStreamReader reader(bytes.data(), bytes.size());
   EXPECT_EQ(Decode(reader), Outcome("0C 02 " + Repeat("0C 01 ", 255) + "00 00", kTooDeep));
   EXPECT_EQ(Decode(reader), Outcome("00", ""));

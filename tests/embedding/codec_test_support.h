@@ -2,34 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <iomanip>
-#include <iterator>
-#include <sstream>
 #include <stdexcept>
 #include <utility>
 
 #include "embedding/byte_buffer_streams.h"
 #include "embedding/standard_codec_serializer.h"
+#include "tests/support/hex_bytes.h"
 
 namespace flutter {
 
 inline constexpr char kInvalidRead[] = "Invalid read in StandardCodecByteStreamReader\n";
-
-// "07 03 61 62 63": byte expectations read like a hex dump.
-inline std::string Hex(const std::vector<uint8_t>& bytes) {
-  std::ostringstream text;
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    text << (i == 0 ? "" : " ") << std::uppercase << std::hex << std::setw(2) << std::setfill('0')
-         << int{bytes[i]};
-  }
-  return text.str();
-}
-
-inline std::vector<uint8_t> FromHex(const std::string& hex) {
-  std::istringstream in(hex);
-  in >> std::hex;
-  return std::vector<uint8_t>(std::istream_iterator<unsigned int>(in), std::istream_iterator<unsigned int>());
-}
 
 inline std::string Repeat(const std::string& text, size_t times) {
   std::string repeated;
@@ -65,7 +47,7 @@ inline Outcome Decode(ByteStreamReader& reader) {
 }
 
 inline Outcome Decode(const std::string& hex) {
-  const std::vector<uint8_t> bytes = FromHex(hex);
+  const std::vector<uint8_t> bytes = Bytes(hex);
   ByteBufferStreamReader reader(bytes.data(), bytes.size());
   return Decode(reader);
 }

@@ -52,7 +52,7 @@ class RecordingResult : public MethodResult<EncodableValue> {
 // The answers, "refused" or what was raised.
 Outcome Process(const std::string& hex,
                 const StandardMethodCodec& codec = StandardMethodCodec::GetInstance()) {
-  return Captured([&codec, bytes = FromHex(hex)] {
+  return Captured([&codec, bytes = Bytes(hex)] {
     RecordingResult result;
     try {
       if (!codec.DecodeAndProcessResponseEnvelope(bytes.data(), bytes.size(), &result)) {
@@ -68,7 +68,7 @@ Outcome Process(const std::string& hex,
 // "name(arguments)" or "no call".
 Outcome DecodeCall(const std::string& hex) {
   return Captured([&hex] {
-    const auto call = StandardMethodCodec::GetInstance().DecodeMethodCall(FromHex(hex));
+    const auto call = StandardMethodCodec::GetInstance().DecodeMethodCall(Bytes(hex));
     return call ? call->method_name() + "(" + (call->arguments() ? Hex(Encode(*call->arguments())) : "none") +
                       ")"
                 : "no call";
