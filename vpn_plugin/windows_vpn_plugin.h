@@ -9,6 +9,7 @@
 #include "embedding/method_channel.h"
 #include "embedding/method_result.h"
 #include "embedding/plugin.h"
+#include "embedding/plugin_registrar_windows.h"
 #include "vpn_plugin/windows_api.h"
 
 namespace tarvex {
@@ -32,6 +33,13 @@ class WindowsVpnPlugin : public flutter::Plugin {
 
   WindowsVpnPlugin(const WindowsVpnPlugin&) = delete;
   WindowsVpnPlugin& operator=(const WindowsVpnPlugin&) = delete;
+
+  // On Windows: creates the plugin on the channel "tarvex/windows_vpn" of
+  // `registrar`, which keeps it until the registrar goes.
+  static void RegisterWithRegistrar(flutter::PluginRegistrarWindows* registrar);
+  // The same, with the plugin talking to Windows through `windows`.
+  static void RegisterWithRegistrar(flutter::PluginRegistrarWindows* registrar,
+                                    std::unique_ptr<WindowsApi> windows);
 
   // Logs the call and routes it by its exact name; names without an
   // operation are answered "not implemented".

@@ -17,32 +17,34 @@ namespace tarvex {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
+constexpr const char* kLogPath = "C:\\Users\\ana\\AppData\\Roaming\\Tarvex\\windows_vpn_debug.log";
+
+// The messages the plugin passed to Log on `windows`: text mode undone, each
+// line's timestamp checked and stripped.
+inline std::vector<std::string> LogLinesOf(const SimulatedWindows& windows) {
+  const std::string stamp = "[2026-12-06 03:05:17] ";
+  std::string text;
+  for (char c : windows.files.count(kLogPath) != 0 ? windows.files.at(kLogPath) : "") {
+    if (c == '\n' && !text.empty() && text.back() == '\r') {
+      text.pop_back();
+    }
+    text += c;
+  }
+  std::vector<std::string> lines;
+  for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
+    EXPECT_EQ(text.compare(start, stamp.size(), stamp), 0) << text.substr(start);
+    end = std::min(text.find("\n" + stamp, start), text.size() - 1);
+    lines.push_back(text.substr(start + stamp.size(), end - start - stamp.size()));
+  }
+  return lines;
+}
+
 // A plugin on a simulated machine. Every test ends with nothing left open.
 class PluginTest : public ::testing::Test {
  protected:
-  static constexpr const char* kLogPath = "C:\\Users\\ana\\AppData\\Roaming\\Tarvex\\windows_vpn_debug.log";
-
   void TearDown() override { EXPECT_EQ(windows.OpenHandles(), 0u) << "a handle or buffer was left open"; }
 
-  // The messages as the plugin passed them to Log: text mode undone, each
-  // line's timestamp checked and stripped.
-  std::vector<std::string> LogLines() const {
-    const std::string stamp = "[2026-12-06 03:05:17] ";
-    std::string text;
-    for (char c : windows.files.count(kLogPath) != 0 ? windows.files.at(kLogPath) : "") {
-      if (c == '\n' && !text.empty() && text.back() == '\r') {
-        text.pop_back();
-      }
-      text += c;
-    }
-    std::vector<std::string> lines;
-    for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
-      EXPECT_EQ(text.compare(start, stamp.size(), stamp), 0) << text.substr(start);
-      end = std::min(text.find("\n" + stamp, start), text.size() - 1);
-      lines.push_back(text.substr(start + stamp.size(), end - start - stamp.size()));
-    }
-    return lines;
-  }
+  std::vector<std::string> LogLines() const { return LogLinesOf(windows); }
 
   std::unique_ptr<SimulatedWindows> owned_windows_ = std::make_unique<SimulatedWindows>();
   SimulatedWindows& windows = *owned_windows_;

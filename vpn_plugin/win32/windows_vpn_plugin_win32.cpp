@@ -7,4 +7,8 @@ namespace tarvex {
 
 WindowsVpnPlugin::WindowsVpnPlugin() : WindowsVpnPlugin(std::make_unique<Win32Api>()) {}
 
+void WindowsVpnPlugin::RegisterWithRegistrar(flutter::PluginRegistrarWindows* registrar) {
+  RegisterWithRegistrar(registrar, std::make_unique<Win32Api>());
+}
+
 }  // namespace tarvex
