@@ -11,7 +11,6 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "standins/engine/script_commands.h"
@@ -91,7 +90,7 @@ void RecordAndDismiss(HWND box) {
                reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
 }
 
-void Watch() {
+DWORD WINAPI Watch(void* /*unused*/) {
   struct Seen {
     Clock::time_point since;
     bool dismissed = false;
@@ -123,8 +122,13 @@ void AcceptDialogs(std::shared_ptr<Transcript> transcript) {
   std::lock_guard<std::mutex> guard(state.mutex);
   state.transcript = std::move(transcript);
   if (!state.running) {
-    state.running = true;
-    std::thread(Watch).detach();
+    // A plain Win32 thread: this may run while the library loads, where
+    // starting one is allowed (it begins once loading is done).
+    HANDLE thread = CreateThread(nullptr, 0, Watch, nullptr, 0, nullptr);
+    state.running = thread != nullptr;
+    if (thread != nullptr) {
+      CloseHandle(thread);
+    }
   }
 }
 

@@ -51,6 +51,13 @@ class Platform {
   virtual void ResponseSent(uint64_t engine_serial, uint64_t delivery_id, const Reply& reply) = 0;
 
   virtual uint32_t DpiForMonitor(FlutterDesktopMonitorHandle monitor) = 0;
+
+  // False: the engine gives no registrar for this plugin name.
+  virtual bool OffersRegistrar(const std::string& plugin_name) = 0;
+
+  // Something worth a transcript line happened ("misuse <function>",
+  // "fonts reloaded"); may run on any thread.
+  virtual void Note(const std::string& line) = 0;
 };
 
 // The build's platform, defined once per build.
@@ -74,8 +81,32 @@ struct Registry {
   std::vector<FlutterDesktopViewController*> controllers;
   FlutterDesktopEngine* last_engine = nullptr;
   EngineProperties last_properties;
+  // Messengers with references left.
+  std::vector<FlutterDesktopMessenger*> messengers;
+  // Window messages the view controllers answer themselves, with the result.
+  std::map<FlutterDesktopWindowMessage, FlutterDesktopLResult> answered_window_messages;
+
+  // Destroyed engines and view controllers, and messengers after their last
+  // release, are kept rather than freed: their addresses are never reused,
+  // so a call with a stale handle is recognised as misuse instead of
+  // reaching whatever object took the address.
+  std::vector<FlutterDesktopEngine*> retired_engines;
+  std::vector<FlutterDesktopViewController*> retired_controllers;
+  std::vector<FlutterDesktopMessenger*> retired_messengers;
 };
 Registry& TheRegistry();
+
+// Handle checks at the top of the library functions. A null handle is
+// false; a handle the stand-in no longer knows (destroyed, released, or
+// never made) is also false, and the call is misuse: counted, reported to
+// the platform as "misuse <function>", and the function does nothing.
+bool CheckEngine(const FlutterDesktopEngine* engine, const char* function);
+bool CheckController(const FlutterDesktopViewController* controller, const char* function);
+bool CheckView(const FlutterDesktopView* view, const char* function);
+bool CheckMessenger(const FlutterDesktopMessenger* messenger, const char* function);
+bool CheckRegistrar(const FlutterDesktopPluginRegistrar* registrar, const char* function);
+bool CheckTextureRegistrar(const FlutterDesktopTextureRegistrar* textures, const char* function);
+void NoteMisuse(const char* function);
 
 // The live engine with this serial number, or null.
 FlutterDesktopEngine* FindEngine(uint64_t serial);

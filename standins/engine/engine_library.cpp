@@ -51,11 +51,6 @@ uint64_t DeliveryIdOf(const FlutterDesktopMessageResponseHandle* handle) {
 }
 
 template <typename T>
-bool Contains(const std::vector<T*>& items, const T* item) {
-  return std::find(items.begin(), items.end(), item) != items.end();
-}
-
-template <typename T>
 void Remove(std::vector<T*>& items, const T* item) {
   items.erase(std::remove(items.begin(), items.end(), item), items.end());
 }
@@ -80,8 +75,7 @@ EngineProperties CopyProperties(const FlutterDesktopEngineProperties& properties
   return copy;
 }
 
-void NoteInvalidDestroy(const char* what) {
-  std::cerr << "tarvex stand-in engine: " << what << std::endl;
+void CountInvalidDestroy() {
   Registry& registry = TheRegistry();
   std::lock_guard<std::mutex> guard(registry.mutex);
   ++registry.counts.invalid_destroy_calls;
@@ -103,6 +97,7 @@ void DestroyEngine(FlutterDesktopEngine* engine) {
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> guard(registry.mutex);
     Remove(registry.engines, engine);
+    registry.retired_engines.push_back(engine);
     if (registry.last_engine == engine) {
       registry.last_engine = nullptr;
     }
@@ -116,7 +111,9 @@ void DestroyEngine(FlutterDesktopEngine* engine) {
     reply.reply(nullptr, 0, reply.user_data);
   }
   FlutterDesktopMessengerRelease(messenger);
-  delete engine;
+  // Retired, not freed: see Registry.
+  engine->platform_data.reset();
+  engine->host_messages.clear();
 }
 
 }  // namespace
@@ -190,6 +187,7 @@ FlutterDesktopEngine* FlutterDesktopEngineCreate(const FlutterDesktopEnginePrope
     std::lock_guard<std::mutex> guard(registry.mutex);
     engine->serial = registry.next_engine_serial++;
     registry.engines.push_back(engine);
+    registry.messengers.push_back(engine->messenger);
     registry.last_engine = engine;
     ++registry.counts.engines_created;
     ++registry.counts.live_engines;
@@ -203,17 +201,14 @@ bool FlutterDesktopEngineDestroy(FlutterDesktopEngine* engine) {
   if (engine == nullptr) {
     return false;
   }
-  {
-    Registry& registry = TheRegistry();
-    std::unique_lock<std::mutex> guard(registry.mutex);
-    if (!standin::Contains(registry.engines, engine)) {
-      guard.unlock();
-      standin::NoteInvalidDestroy("FlutterDesktopEngineDestroy: the engine is already gone");
-      return false;
-    }
+  if (!standin::CheckEngine(engine, __func__)) {
+    standin::CountInvalidDestroy();
+    return false;
   }
   if (engine->controller != nullptr) {
-    standin::NoteInvalidDestroy("FlutterDesktopEngineDestroy: the engine belongs to a view controller");
+    // Not the caller's to destroy: the view controller ends it.
+    standin::CountInvalidDestroy();
+    standin::NoteMisuse(__func__);
     return false;
   }
   standin::DestroyEngine(engine);
@@ -221,12 +216,15 @@ bool FlutterDesktopEngineDestroy(FlutterDesktopEngine* engine) {
 }
 
 FlutterDesktopMessenger* FlutterDesktopEngineGetMessenger(FlutterDesktopEngine* engine) {
-  return engine ? engine->messenger : nullptr;
+  return standin::CheckEngine(engine, __func__) ? engine->messenger : nullptr;
 }
 
 FlutterDesktopPluginRegistrar* FlutterDesktopEngineGetPluginRegistrar(FlutterDesktopEngine* engine,
                                                                       const char* plugin_name) {
-  if (engine == nullptr || plugin_name == nullptr) {
+  if (!standin::CheckEngine(engine, __func__) || plugin_name == nullptr) {
+    return nullptr;
+  }
+  if (!ThePlatform().OffersRegistrar(plugin_name)) {
     return nullptr;
   }
   std::unique_ptr<FlutterDesktopPluginRegistrar>& registrar = engine->registrars[plugin_name];
@@ -239,16 +237,17 @@ FlutterDesktopPluginRegistrar* FlutterDesktopEngineGetPluginRegistrar(FlutterDes
 }
 
 void FlutterDesktopEngineReloadSystemFonts(FlutterDesktopEngine* engine) {
-  if (engine == nullptr) {
+  if (!standin::CheckEngine(engine, __func__)) {
     return;
   }
   ++engine->font_reloads;
   std::cerr << "tarvex stand-in engine: system fonts reloaded" << std::endl;
+  ThePlatform().Note("fonts reloaded");
 }
 
 void FlutterDesktopEngineSetNextFrameCallback(FlutterDesktopEngine* engine,
                                               FlutterDesktopOnNextFrame callback, void* user_data) {
-  if (engine == nullptr) {
+  if (!standin::CheckEngine(engine, __func__)) {
     return;
   }
   engine->next_frame_callback = callback;
@@ -259,7 +258,12 @@ void FlutterDesktopEngineSetNextFrameCallback(FlutterDesktopEngine* engine,
 
 FlutterDesktopViewController* FlutterDesktopViewControllerCreate(int width, int height,
                                                                  FlutterDesktopEngine* engine) {
-  if (engine == nullptr || engine->controller != nullptr) {
+  if (!standin::CheckEngine(engine, __func__)) {
+    return nullptr;
+  }
+  if (engine->controller != nullptr) {
+    // The engine was handed over before.
+    standin::NoteMisuse(__func__);
     return nullptr;
   }
   auto* controller = new FlutterDesktopViewController();
@@ -290,48 +294,57 @@ void FlutterDesktopViewControllerDestroy(FlutterDesktopViewController* controlle
   if (controller == nullptr) {
     return;
   }
+  if (!standin::CheckController(controller, __func__)) {
+    standin::CountInvalidDestroy();
+    return;
+  }
   {
     Registry& registry = TheRegistry();
-    std::unique_lock<std::mutex> guard(registry.mutex);
-    if (!standin::Contains(registry.controllers, controller)) {
-      guard.unlock();
-      standin::NoteInvalidDestroy("FlutterDesktopViewControllerDestroy: the view controller is already gone");
-      return;
-    }
+    std::lock_guard<std::mutex> guard(registry.mutex);
     standin::Remove(registry.controllers, controller);
+    registry.retired_controllers.push_back(controller);
     ++registry.counts.view_controllers_destroyed;
   }
   FlutterDesktopEngine* engine = controller->engine;
   engine->controller = nullptr;
   standin::DestroyEngine(engine);
   ThePlatform().DestroyView(*controller);
-  delete controller;
 }
 
 FlutterDesktopView* FlutterDesktopViewControllerGetView(FlutterDesktopViewController* controller) {
-  return controller ? &controller->view : nullptr;
+  return standin::CheckController(controller, __func__) ? &controller->view : nullptr;
 }
 
 void FlutterDesktopViewControllerForceRedraw(FlutterDesktopViewController* controller) {
-  if (controller == nullptr) {
+  if (!standin::CheckController(controller, __func__)) {
     return;
   }
   ++controller->engine->frame_requests;
   ThePlatform().FrameRequested(*controller->engine);
 }
 
-bool FlutterDesktopViewControllerHandleTopLevelWindowProc(FlutterDesktopViewController* /*controller*/,
+bool FlutterDesktopViewControllerHandleTopLevelWindowProc(FlutterDesktopViewController* controller,
                                                           FlutterDesktopWindowHandle /*window*/,
-                                                          FlutterDesktopWindowMessage /*message*/,
+                                                          FlutterDesktopWindowMessage message,
                                                           FlutterDesktopWParam /*wparam*/,
                                                           FlutterDesktopLParam /*lparam*/,
-                                                          FlutterDesktopLResult* /*result*/) {
-  // Neither the stand-in nor a plugin of it handles top-level messages.
-  return false;
+                                                          FlutterDesktopLResult* result) {
+  if (!standin::CheckController(controller, __func__) || result == nullptr) {
+    return false;
+  }
+  // Only the messages a test asked for; everything else is the window's.
+  Registry& registry = TheRegistry();
+  std::lock_guard<std::mutex> guard(registry.mutex);
+  auto found = registry.answered_window_messages.find(message);
+  if (found == registry.answered_window_messages.end()) {
+    return false;
+  }
+  *result = found->second;
+  return true;
 }
 
 FlutterDesktopWindowHandle FlutterDesktopViewGetHWND(FlutterDesktopView* view) {
-  return view ? view->window : nullptr;
+  return standin::CheckView(view, __func__) ? view->window : nullptr;
 }
 
 // Messenger.
@@ -367,7 +380,7 @@ FlutterDesktopEngine* TakeHostMessage(FlutterDesktopMessenger* messenger, const 
 
 bool FlutterDesktopMessengerSend(FlutterDesktopMessenger* messenger, const char* channel,
                                  const uint8_t* message, size_t message_size) {
-  if (messenger == nullptr || channel == nullptr) {
+  if (!standin::CheckMessenger(messenger, __func__) || channel == nullptr) {
     return false;
   }
   std::lock_guard<std::recursive_mutex> lock(messenger->lock);
@@ -377,7 +390,7 @@ bool FlutterDesktopMessengerSend(FlutterDesktopMessenger* messenger, const char*
 bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessenger* messenger, const char* channel,
                                           const uint8_t* message, size_t message_size,
                                           FlutterDesktopBinaryReply reply, void* user_data) {
-  if (messenger == nullptr || channel == nullptr) {
+  if (!standin::CheckMessenger(messenger, __func__) || channel == nullptr) {
     return false;
   }
   std::lock_guard<std::recursive_mutex> lock(messenger->lock);
@@ -395,7 +408,7 @@ bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessenger* messenger, co
 
 void FlutterDesktopMessengerSetCallback(FlutterDesktopMessenger* messenger, const char* channel,
                                         FlutterDesktopMessageCallback callback, void* user_data) {
-  if (messenger == nullptr || channel == nullptr) {
+  if (!standin::CheckMessenger(messenger, __func__) || channel == nullptr) {
     return;
   }
   std::lock_guard<std::mutex> guard(messenger->state_mutex);
@@ -412,7 +425,7 @@ void FlutterDesktopMessengerSetCallback(FlutterDesktopMessenger* messenger, cons
 void FlutterDesktopMessengerSendResponse(FlutterDesktopMessenger* messenger,
                                          const FlutterDesktopMessageResponseHandle* handle,
                                          const uint8_t* data, size_t data_length) {
-  if (messenger == nullptr || handle == nullptr) {
+  if (!standin::CheckMessenger(messenger, __func__) || handle == nullptr) {
     return;
   }
   const uint64_t delivery_id = standin::DeliveryIdOf(handle);
@@ -446,7 +459,7 @@ void FlutterDesktopMessengerSendResponse(FlutterDesktopMessenger* messenger,
 }
 
 FlutterDesktopMessenger* FlutterDesktopMessengerAddRef(FlutterDesktopMessenger* messenger) {
-  if (messenger == nullptr) {
+  if (!standin::CheckMessenger(messenger, __func__)) {
     return nullptr;
   }
   std::lock_guard<std::mutex> guard(messenger->state_mutex);
@@ -455,25 +468,31 @@ FlutterDesktopMessenger* FlutterDesktopMessengerAddRef(FlutterDesktopMessenger* 
 }
 
 void FlutterDesktopMessengerRelease(FlutterDesktopMessenger* messenger) {
-  if (messenger == nullptr) {
+  if (!standin::CheckMessenger(messenger, __func__)) {
     return;
   }
   bool last = false;
   {
     std::lock_guard<std::mutex> guard(messenger->state_mutex);
     last = --messenger->references == 0;
+    if (last) {
+      messenger->callbacks.clear();
+      messenger->deliveries.clear();
+    }
   }
   if (!last) {
     return;
   }
-  delete messenger;
+  // Retired, not freed: see Registry.
   Registry& registry = TheRegistry();
   std::lock_guard<std::mutex> guard(registry.mutex);
+  standin::Remove(registry.messengers, messenger);
+  registry.retired_messengers.push_back(messenger);
   --registry.counts.live_messengers;
 }
 
 FlutterDesktopMessenger* FlutterDesktopMessengerLock(FlutterDesktopMessenger* messenger) {
-  if (messenger == nullptr) {
+  if (!standin::CheckMessenger(messenger, __func__)) {
     return nullptr;
   }
   messenger->lock.lock();
@@ -481,14 +500,14 @@ FlutterDesktopMessenger* FlutterDesktopMessengerLock(FlutterDesktopMessenger* me
 }
 
 void FlutterDesktopMessengerUnlock(FlutterDesktopMessenger* messenger) {
-  if (messenger == nullptr) {
+  if (!standin::CheckMessenger(messenger, __func__)) {
     return;
   }
   messenger->lock.unlock();
 }
 
 bool FlutterDesktopMessengerIsAvailable(FlutterDesktopMessenger* messenger) {
-  if (messenger == nullptr) {
+  if (!standin::CheckMessenger(messenger, __func__)) {
     return false;
   }
   std::lock_guard<std::mutex> guard(messenger->state_mutex);
@@ -498,16 +517,16 @@ bool FlutterDesktopMessengerIsAvailable(FlutterDesktopMessenger* messenger) {
 // Plugin registrar and textures.
 
 FlutterDesktopMessenger* FlutterDesktopPluginRegistrarGetMessenger(FlutterDesktopPluginRegistrar* registrar) {
-  return registrar ? registrar->engine->messenger : nullptr;
+  return standin::CheckRegistrar(registrar, __func__) ? registrar->engine->messenger : nullptr;
 }
 
 FlutterDesktopTextureRegistrar* FlutterDesktopRegistrarGetTextureRegistrar(
     FlutterDesktopPluginRegistrar* registrar) {
-  return registrar ? &registrar->engine->textures : nullptr;
+  return standin::CheckRegistrar(registrar, __func__) ? &registrar->engine->textures : nullptr;
 }
 
 FlutterDesktopView* FlutterDesktopPluginRegistrarGetView(FlutterDesktopPluginRegistrar* registrar) {
-  if (registrar == nullptr || registrar->engine->controller == nullptr) {
+  if (!standin::CheckRegistrar(registrar, __func__) || registrar->engine->controller == nullptr) {
     return nullptr;
   }
   return &registrar->engine->controller->view;
@@ -515,7 +534,7 @@ FlutterDesktopView* FlutterDesktopPluginRegistrarGetView(FlutterDesktopPluginReg
 
 int64_t FlutterDesktopTextureRegistrarRegisterExternalTexture(
     FlutterDesktopTextureRegistrar* texture_registrar, const FlutterDesktopTextureInfo* info) {
-  if (texture_registrar == nullptr || info == nullptr) {
+  if (!standin::CheckTextureRegistrar(texture_registrar, __func__) || info == nullptr) {
     return -1;
   }
   if (info->type != kFlutterDesktopPixelBufferTexture && info->type != kFlutterDesktopGpuSurfaceTexture) {
@@ -529,7 +548,7 @@ int64_t FlutterDesktopTextureRegistrarRegisterExternalTexture(
 void FlutterDesktopTextureRegistrarUnregisterExternalTexture(
     FlutterDesktopTextureRegistrar* texture_registrar, int64_t texture_id,
     FlutterDesktopOnTextureUnregistered callback, void* user_data) {
-  if (texture_registrar == nullptr) {
+  if (!standin::CheckTextureRegistrar(texture_registrar, __func__)) {
     return;
   }
   if (texture_registrar->textures.erase(texture_id) == 0) {
@@ -545,7 +564,7 @@ void FlutterDesktopTextureRegistrarUnregisterExternalTexture(
 
 bool FlutterDesktopTextureRegistrarMarkExternalTextureFrameAvailable(
     FlutterDesktopTextureRegistrar* texture_registrar, int64_t texture_id) {
-  if (texture_registrar == nullptr) {
+  if (!standin::CheckTextureRegistrar(texture_registrar, __func__)) {
     return false;
   }
   auto found = texture_registrar->textures.find(texture_id);

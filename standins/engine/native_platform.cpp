@@ -32,6 +32,10 @@ class NativePlatform : public Platform {
   void HostMessageSent(FlutterDesktopEngine& /*engine*/, const HostMessage& /*message*/) override {}
   void ResponseSent(uint64_t /*engine_serial*/, uint64_t /*delivery_id*/, const Reply& /*reply*/) override {}
 
+  bool OffersRegistrar(const std::string& /*plugin_name*/) override { return true; }
+  // Tests read the counts; there is no transcript natively.
+  void Note(const std::string& /*line*/) override {}
+
   uint32_t DpiForMonitor(FlutterDesktopMonitorHandle monitor) override {
     if (monitor == nullptr) {
       return 0;

@@ -102,6 +102,79 @@ ScriptCommand ParseSleep(std::string_view rest) {
 
 }  // namespace
 
+bool ParseNumber(std::string_view word, bool allow_negative, int64_t* number) {
+  bool negative = false;
+  if (allow_negative && !word.empty() && word.front() == '-') {
+    negative = true;
+    word.remove_prefix(1);
+  }
+  int base = 10;
+  if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X')) {
+    base = 16;
+    word.remove_prefix(2);
+  }
+  if (word.empty() || word.size() > 15) {
+    return false;
+  }
+  int64_t value = 0;
+  for (char c : word) {
+    const int digit = HexDigit(c);
+    if (digit < 0 || digit >= base) {
+      return false;
+    }
+    value = value * base + digit;
+  }
+  *number = negative ? -value : value;
+  return true;
+}
+
+namespace {
+
+ScriptCommand ParseWindow(std::string_view rest) {
+  struct Action {
+    std::string_view name;
+    ScriptCommand::WindowAction action;
+    size_t number_count;
+    std::string_view usage;
+  };
+  static const Action kActions[] = {
+      {"report", ScriptCommand::WindowAction::kReport, 0, "window report"},
+      {"resize", ScriptCommand::WindowAction::kResize, 2, "window resize <width> <height>"},
+      {"focus", ScriptCommand::WindowAction::kFocus, 0, "window focus"},
+      {"send", ScriptCommand::WindowAction::kSend, 3, "window send <message> <wparam> <lparam>"},
+      {"dpichanged", ScriptCommand::WindowAction::kDpiChanged, 5,
+       "window dpichanged <dpi> <left> <top> <right> <bottom>"},
+  };
+  const std::string_view name = NextWord(rest);
+  for (const Action& action : kActions) {
+    if (action.name != name) {
+      continue;
+    }
+    ScriptCommand command;
+    command.kind = ScriptCommand::Kind::kWindow;
+    command.window_action = action.action;
+    for (std::string_view word = NextWord(rest); !word.empty(); word = NextWord(rest)) {
+      int64_t number = 0;
+      // Only an lparam or a rectangle's edge may be negative.
+      const bool allow_negative =
+          action.action == ScriptCommand::WindowAction::kDpiChanged
+              ? !command.numbers.empty()
+              : action.action == ScriptCommand::WindowAction::kSend && command.numbers.size() == 2;
+      if (!ParseNumber(word, allow_negative, &number)) {
+        return Error("usage: " + std::string(action.usage));
+      }
+      command.numbers.push_back(number);
+    }
+    if (command.numbers.size() != action.number_count) {
+      return Error("usage: " + std::string(action.usage));
+    }
+    return command;
+  }
+  return Error("window: unknown action \"" + std::string(name) + "\"");
+}
+
+}  // namespace
+
 ScriptCommand ParseScriptLine(std::string_view line) {
   if (!line.empty() && line.back() == '\r') {
     line.remove_suffix(1);
@@ -133,6 +206,9 @@ ScriptCommand ParseScriptLine(std::string_view line) {
   }
   if (word == "sleep") {
     return ParseSleep(rest);
+  }
+  if (word == "window") {
+    return ParseWindow(rest);
   }
   return Error("unknown command \"" + std::string(word) + "\"");
 }
@@ -201,6 +277,38 @@ std::string DialogLine(std::string_view caption, std::string_view text) {
   AppendEscaped(line, caption);
   line += " | ";
   AppendEscaped(line, text);
+  return line;
+}
+
+std::string Quoted(std::string_view text) {
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') {
+      quoted += "\\\"";
+    } else {
+      AppendEscaped(quoted, std::string_view(&c, 1));
+    }
+  }
+  quoted += '"';
+  return quoted;
+}
+
+std::string EngineLine(std::string_view assets_path, std::string_view icu_data_path,
+                       std::string_view aot_library_path, const char* entrypoint, int argument_count,
+                       const char* const* arguments) {
+  const auto quoted_or_null = [](const char* text) -> std::string {
+    return text != nullptr ? Quoted(text) : "null";
+  };
+  std::string line = "engine assets " + Quoted(assets_path) + " icu " + Quoted(icu_data_path) + " aot " +
+                     Quoted(aot_library_path) + " entrypoint " + quoted_or_null(entrypoint) + " arguments " +
+                     std::to_string(argument_count);
+  if (arguments == nullptr) {
+    return line + " null";
+  }
+  for (int i = 0; i < argument_count; ++i) {
+    line += ' ';
+    line += quoted_or_null(arguments[i]);
+  }
   return line;
 }
 

@@ -23,11 +23,46 @@
 //                          after it appeared (backslash, CR and LF in them
 //                          written as \\, \r and \n)
 //   sleep <milliseconds>
+//   window report          write the top-level window that holds the view:
+//                            window <x> <y> <width> <height> visible|hidden
+//                            client <width> <height>
+//                            view <x> <y> <width> <height> focus|nofocus
+//                          (one line; the view relative to the client area;
+//                          "window none" when the view is in no window)
+//   window resize <width> <height>   resize the top-level window (it keeps its place)
+//   window focus           give the keyboard focus to the top-level window itself
+//   window send <message> <wparam> <lparam>
+//                          send a message to the top-level window and write
+//                          "window result <result>"
+//   window dpichanged <dpi> <left> <top> <right> <bottom>
+//                          send WM_DPICHANGED with that suggested rectangle,
+//                          then write "window result <result>"
 //   # ...                  a comment; blank lines are ignored too
+// Numbers are decimal (a minus sign allowed where Windows allows one) or
+// hexadecimal after "0x".
 //
 // A script that runs out writes "end"; a line that is not understood writes
 // "error <line number> <reason>" and the script goes on. Messages the client
 // sends are written as "host <channel> [<hex>]", with or without a script.
+//
+// Written with or without a script (the transcript is opened at the first
+// call into the library that needs it, or when the library loads with
+// TARVEX_STANDIN_ACCEPT_DIALOGS=1):
+//   engine assets "<path>" icu "<path>" aot "<path>" entrypoint "<text>"|null
+//          arguments <count> ["<text>" ...]|null
+//                          (one line) what reached FlutterDesktopEngineCreate;
+//                          quoted texts escape \\, \", \r and \n
+//   refused engine         the engine's assets folder is missing
+//   refused viewcontroller (TARVEX_STANDIN_REFUSE_VIEW_CONTROLLER=1)
+//   noregistrar <name>     (TARVEX_STANDIN_NO_REGISTRAR)
+//   frame <n> <before> <after>   frame n was drawn; the top-level window's
+//                          state before and after the next-frame callback:
+//                          hidden, visible, parked (the view is in no
+//                          window of the program) or gone
+//   fonts reloaded
+//   misuse <function>      a call with a handle the library has destroyed,
+//                          a messenger after its last release, or a second
+//                          destroy
 
 #include <cstdint>
 #include <string>
@@ -50,13 +85,23 @@ struct ScriptCommand {
     kAcceptDialogs,
     // sleep <milliseconds>
     kSleep,
+    // window <action> ...
+    kWindow,
   };
+  enum class WindowAction { kReport, kResize, kFocus, kSend, kDpiChanged };
   Kind kind = Kind::kNothing;
   std::string channel;
   std::vector<uint8_t> message;
   uint32_t milliseconds = 0;
+  WindowAction window_action = WindowAction::kReport;
+  // The numbers after the action, in order.
+  std::vector<int64_t> numbers;
   std::string reason;
 };
+
+// A decimal number (with a minus sign when `allow_negative`) or a hexadecimal
+// one after "0x"; false for anything else.
+bool ParseNumber(std::string_view word, bool allow_negative, int64_t* number);
 
 // Reads one script line; a carriage return before the line end is dropped.
 ScriptCommand ParseScriptLine(std::string_view line);
@@ -75,5 +120,15 @@ std::string ChannelLine(std::string_view prefix, std::string_view channel, const
 // "dialog <caption> | <text>", with backslash, carriage return and line feed
 // written as \\, \r and \n.
 std::string DialogLine(std::string_view caption, std::string_view text);
+
+// `text` in double quotes, with backslash, double quote, carriage return and
+// line feed written as \\, \", \r and \n.
+std::string Quoted(std::string_view text);
+
+// The "engine ..." line for what reached FlutterDesktopEngineCreate; paths
+// already in UTF-8, the rest as passed (null pointers written as null).
+std::string EngineLine(std::string_view assets_path, std::string_view icu_data_path,
+                       std::string_view aot_library_path, const char* entrypoint, int argument_count,
+                       const char* const* arguments);
 
 }  // namespace standin

@@ -6,6 +6,7 @@
 #include "standins/engine/dialog_watcher.h"
 #include "standins/engine/win32_dispatcher.h"
 #include "standins/engine/win32_view.h"
+#include "standins/engine/win32_window_commands.h"
 
 namespace standin {
 
@@ -78,6 +79,9 @@ void ScriptRunner::Step() {
         return;
       case ScriptCommand::Kind::kAcceptDialogs:
         AcceptDialogs(transcript_);
+        break;
+      case ScriptCommand::Kind::kWindow:
+        RunWindow(command);
         break;
       case ScriptCommand::Kind::kSleep: {
         std::weak_ptr<ScriptRunner> weak = self;
@@ -159,6 +163,15 @@ void ScriptRunner::RunSend(const ScriptCommand& command) {
   }
   if (timeout_timer != 0) {
     Dispatcher::Get().StopTimer(timeout_timer);
+  }
+}
+
+void ScriptRunner::RunWindow(const ScriptCommand& command) {
+  FlutterDesktopEngine* engine = FindEngine(engine_serial_);
+  HWND view = engine != nullptr && engine->controller != nullptr ? engine->controller->view.window : nullptr;
+  const std::string line = RunWindowCommand(view, command);
+  if (!line.empty()) {
+    transcript_->WriteLine(line);
   }
 }
 

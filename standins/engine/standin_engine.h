@@ -40,6 +40,9 @@ struct Counts {
   // Destruction calls with a handle that is already gone, or that is not the
   // caller's to destroy (an engine owned by a view controller).
   int invalid_destroy_calls = 0;
+  // Calls with a handle the stand-in has destroyed (or never made), a
+  // messenger after its last release, or a second destroy.
+  int misuse_calls = 0;
   // Responses the stand-in refused: a handle used twice or unknown, or a
   // response after the engine had gone.
   int rejected_responses = 0;
@@ -53,6 +56,16 @@ void ResetCounts();
 // While set, FlutterDesktopEngineCreate returns null, as the library does for
 // a bundle it cannot start from.
 void RefuseEngines(bool refuse);
+
+// From now on every view controller answers `message` itself with `result`:
+// FlutterDesktopViewControllerHandleTopLevelWindowProc returns true with it.
+void AnswerWindowMessage(FlutterDesktopWindowMessage message, FlutterDesktopLResult result);
+// Leaves every window message to the window again.
+void StopAnsweringWindowMessages();
+
+// The plugin name `registrar` was obtained under, or null for a handle the
+// stand-in does not know (misuse, as in the library functions).
+const char* RegistrarPluginName(FlutterDesktopPluginRegistrar* registrar);
 
 // The engine created last, or null when it is gone (or none was created).
 FlutterDesktopEngine* LastEngine();

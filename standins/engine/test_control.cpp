@@ -29,6 +29,22 @@ void RefuseEngines(bool refuse) {
   registry.refuse_engines = refuse;
 }
 
+void AnswerWindowMessage(FlutterDesktopWindowMessage message, FlutterDesktopLResult result) {
+  Registry& registry = TheRegistry();
+  std::lock_guard<std::mutex> guard(registry.mutex);
+  registry.answered_window_messages[message] = result;
+}
+
+void StopAnsweringWindowMessages() {
+  Registry& registry = TheRegistry();
+  std::lock_guard<std::mutex> guard(registry.mutex);
+  registry.answered_window_messages.clear();
+}
+
+const char* RegistrarPluginName(FlutterDesktopPluginRegistrar* registrar) {
+  return CheckRegistrar(registrar, "RegistrarPluginName") ? registrar->plugin_name.c_str() : nullptr;
+}
+
 FlutterDesktopEngine* LastEngine() {
   Registry& registry = TheRegistry();
   std::lock_guard<std::mutex> guard(registry.mutex);

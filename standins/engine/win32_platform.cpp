@@ -19,6 +19,7 @@
 #include "standins/engine/script_runner.h"
 #include "standins/engine/transcript.h"
 #include "standins/engine/win32_dispatcher.h"
+#include "standins/engine/win32_environment.h"
 #include "standins/engine/win32_text.h"
 #include "standins/engine/win32_view.h"
 
@@ -27,33 +28,6 @@ namespace standin {
 namespace {
 
 constexpr std::chrono::milliseconds kDefaultReplyTimeout(120000);
-
-// The environment variable, or nothing when it is not set.
-bool ReadEnvironment(const wchar_t* name, std::wstring* value) {
-  const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
-  if (size == 0) {
-    return false;
-  }
-  std::wstring buffer(size, L'\0');
-  const DWORD length = GetEnvironmentVariableW(name, &buffer[0], size);
-  buffer.resize(length);
-  *value = buffer;
-  return true;
-}
-
-// A positive decimal number of the environment, or 0.
-unsigned long ReadEnvironmentNumber(const wchar_t* name) {
-  std::wstring text;
-  if (!ReadEnvironment(name, &text) || text.empty()) {
-    return 0;
-  }
-  for (wchar_t c : text) {
-    if (c < L'0' || c > L'9') {
-      return 0;
-    }
-  }
-  return std::wcstoul(text.c_str(), nullptr, 10);
-}
 
 std::wstring ExecutableFolder() {
   std::wstring path(MAX_PATH, L'\0');
@@ -88,9 +62,45 @@ bool ReadWholeFile(const std::wstring& path, std::string* contents) {
 }
 
 struct Win32EngineData : PlatformEngineData {
-  std::shared_ptr<Transcript> transcript;
   std::shared_ptr<ScriptRunner> script;
+  // No frame is drawn before this (TARVEX_STANDIN_FIRST_FRAME_DELAY_MS).
+  std::chrono::steady_clock::time_point first_frame_due;
 };
+
+// "hidden", "visible", "parked" (the view is in no window of the program) or
+// "gone": the state of the top-level window that holds `view`.
+std::string TopLevelState(HWND view) {
+  if (view == nullptr || !IsWindow(view)) {
+    return "gone";
+  }
+  HWND top_level = GetAncestor(view, GA_ROOT);
+  if (top_level == nullptr || top_level == ParkingWindow()) {
+    return "parked";
+  }
+  return IsWindowVisible(top_level) ? "visible" : "hidden";
+}
+
+// TARVEX_STANDIN_ANSWER_MESSAGE, "<message>=<result>": every view controller
+// answers that top-level window message itself.
+void AnswerConfiguredWindowMessage() {
+  std::wstring setting;
+  if (!ReadEnvironment(L"TARVEX_STANDIN_ANSWER_MESSAGE", &setting)) {
+    return;
+  }
+  const std::string text = ToUtf8(setting);
+  const size_t equals = text.find('=');
+  int64_t message = 0;
+  int64_t result = 0;
+  if (equals == std::string::npos ||
+      !ParseNumber(std::string_view(text).substr(0, equals), false, &message) ||
+      !ParseNumber(std::string_view(text).substr(equals + 1), true, &result) || message > 0xFFFFFFFF) {
+    std::cerr << "tarvex stand-in engine: TARVEX_STANDIN_ANSWER_MESSAGE is not <message>=<result>: " << text
+              << std::endl;
+    return;
+  }
+  AnswerWindowMessage(static_cast<FlutterDesktopWindowMessage>(message),
+                      static_cast<FlutterDesktopLResult>(result));
+}
 
 Win32EngineData& DataOf(FlutterDesktopEngine& engine) {
   return static_cast<Win32EngineData&>(*engine.platform_data);
@@ -99,8 +109,13 @@ Win32EngineData& DataOf(FlutterDesktopEngine& engine) {
 class Win32Platform : public Platform {
  public:
   bool AcceptEngine(const FlutterDesktopEngineProperties& properties) override {
+    const auto utf8 = [](const wchar_t* path) { return path != nullptr ? ToUtf8(path) : std::string(); };
+    ProcessTranscript()->WriteLine(EngineLine(
+        utf8(properties.assets_path), utf8(properties.icu_data_path), utf8(properties.aot_library_path),
+        properties.dart_entrypoint, properties.dart_entrypoint_argc, properties.dart_entrypoint_argv));
     if (properties.assets_path == nullptr) {
       std::cerr << "tarvex stand-in engine: no assets path" << std::endl;
+      ProcessTranscript()->WriteLine("refused engine");
       return false;
     }
     std::wstring assets = properties.assets_path;
@@ -110,6 +125,7 @@ class Win32Platform : public Platform {
     const DWORD attributes = GetFileAttributesW(assets.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
       std::cerr << "tarvex stand-in engine: no assets folder " << ToUtf8(assets) << std::endl;
+      ProcessTranscript()->WriteLine("refused engine");
       return false;
     }
     return true;
@@ -119,13 +135,16 @@ class Win32Platform : public Platform {
     // The creating thread is the platform thread: everything posted runs on
     // its message loop.
     Dispatcher::Get();
+    AnswerConfiguredWindowMessage();
     auto data = std::make_unique<Win32EngineData>();
-    data->transcript = OpenTranscript();
+    data->first_frame_due =
+        std::chrono::steady_clock::now() +
+        std::chrono::milliseconds(ReadEnvironmentNumber(L"TARVEX_STANDIN_FIRST_FRAME_DELAY_MS"));
     std::wstring script_path;
     if (ReadEnvironment(L"TARVEX_ENGINE_SCRIPT", &script_path) && !script_path.empty()) {
       std::string script;
       if (ReadWholeFile(script_path, &script)) {
-        data->script = std::make_shared<ScriptRunner>(engine.serial, data->transcript,
+        data->script = std::make_shared<ScriptRunner>(engine.serial, ProcessTranscript(),
                                                       SplitScriptLines(script), ReplyTimeout());
         std::lock_guard<std::mutex> guard(mutex_);
         scripts_[engine.serial] = data->script;
@@ -146,6 +165,10 @@ class Win32Platform : public Platform {
   }
 
   bool CreateView(FlutterDesktopViewController& controller, int width, int height) override {
+    if (ReadEnvironmentNumber(L"TARVEX_STANDIN_REFUSE_VIEW_CONTROLLER") == 1) {
+      ProcessTranscript()->WriteLine("refused viewcontroller");
+      return false;
+    }
     HWND view = CreateViewWindow(width, height);
     controller.view.window = view;
     return view != nullptr;
@@ -161,6 +184,13 @@ class Win32Platform : public Platform {
 
   void FrameRequested(FlutterDesktopEngine& engine) override {
     const uint64_t serial = engine.serial;
+    const auto held_back = std::chrono::duration_cast<std::chrono::milliseconds>(
+        DataOf(engine).first_frame_due - std::chrono::steady_clock::now());
+    if (held_back.count() > 0) {
+      Dispatcher::Get().StartTimer(static_cast<UINT>(held_back.count()),
+                                   [serial] { ProduceWindowFrame(serial); });
+      return;
+    }
     // Never inside the call that asked: the host sets its next-frame
     // callback after creating the view controller.
     Dispatcher::Get().Post([serial] { ProduceWindowFrame(serial); });
@@ -175,8 +205,8 @@ class Win32Platform : public Platform {
     });
   }
 
-  void HostMessageSent(FlutterDesktopEngine& engine, const HostMessage& message) override {
-    DataOf(engine).transcript->WriteLine(ChannelLine("host", message.channel, message.message));
+  void HostMessageSent(FlutterDesktopEngine& /*engine*/, const HostMessage& message) override {
+    ProcessTranscript()->WriteLine(ChannelLine("host", message.channel, message.message));
   }
 
   void ResponseSent(uint64_t engine_serial, uint64_t delivery_id, const Reply& reply) override {
@@ -194,6 +224,8 @@ class Win32Platform : public Platform {
   }
 
   uint32_t DpiForMonitor(FlutterDesktopMonitorHandle monitor) override {
+    // Usually the program's first call: the transcript starts here.
+    ProcessTranscript();
     if (monitor == nullptr) {
       return 0;
     }
@@ -204,19 +236,23 @@ class Win32Platform : public Platform {
     return MonitorDpi(monitor);
   }
 
- private:
-  static std::shared_ptr<Transcript> OpenTranscript() {
-    std::wstring path;
-    std::FILE* file = nullptr;
-    if (ReadEnvironment(L"TARVEX_ENGINE_TRANSCRIPT", &path) && !path.empty()) {
-      file = _wfopen(path.c_str(), L"wb");
-      if (file == nullptr) {
-        std::cerr << "tarvex stand-in engine: cannot write the transcript " << ToUtf8(path) << std::endl;
-      }
+  bool OffersRegistrar(const std::string& plugin_name) override {
+    // TARVEX_STANDIN_NO_REGISTRAR: plugin names separated by commas.
+    std::wstring setting;
+    if (!ReadEnvironment(L"TARVEX_STANDIN_NO_REGISTRAR", &setting)) {
+      return true;
     }
-    return std::make_shared<Transcript>(file);
+    const std::string names = "," + ToUtf8(setting) + ",";
+    if (names.find("," + plugin_name + ",") == std::string::npos) {
+      return true;
+    }
+    ProcessTranscript()->WriteLine("noregistrar " + plugin_name);
+    return false;
   }
 
+  void Note(const std::string& line) override { ProcessTranscript()->WriteLine(line); }
+
+ private:
   static std::chrono::milliseconds ReplyTimeout() {
     std::wstring text;
     if (!ReadEnvironment(L"TARVEX_STANDIN_REPLY_TIMEOUT_MS", &text)) {
@@ -258,8 +294,13 @@ class Win32Platform : public Platform {
     if (engine == nullptr || engine->controller == nullptr) {
       return;
     }
-    PaintViewFrame(engine->controller->view.window, engine->frames_produced + 1);
+    HWND view = engine->controller->view.window;
+    const int frame_number = engine->frames_produced + 1;
+    PaintViewFrame(view, frame_number);
+    const std::string before = TopLevelState(view);
     ProduceFrame(engine);
+    ProcessTranscript()->WriteLine("frame " + std::to_string(frame_number) + " " + before + " " +
+                                   TopLevelState(view));
     // The next-frame callback may have ended the engine.
     engine = FindEngine(serial);
     if (engine != nullptr && DataOf(*engine).script) {

@@ -24,10 +24,18 @@ class StandinTest : public ::testing::Test {
  protected:
   void SetUp() override {
     standin::RefuseEngines(false);
+    standin::StopAnsweringWindowMessages();
     standin::ResetCounts();
     controller_ = std::make_unique<FlutterViewController>(800, 600, ProjectBundle(L"data"));
     engine_ = standin::LastEngine();
     channel_ = Channel("test/channel");
+  }
+
+  // No test may call the library with a handle it has destroyed.
+  void TearDown() override {
+    channel_.reset();
+    controller_.reset();
+    EXPECT_EQ(standin::GetCounts().misuse_calls, 0);
   }
 
   std::unique_ptr<MethodChannel<>> Channel(const std::string& name) {

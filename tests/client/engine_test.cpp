@@ -1,5 +1,7 @@
 // The engine, view controller and view wrappers over the engine library.
 
+#include <optional>
+
 #include "embedding/flutter_engine.h"
 #include "tests/client/client_test_support.h"
 
@@ -35,6 +37,15 @@ TEST_F(EngineTest, RedrawFontsAndWindowMessagesReachTheEngine) {
   EXPECT_EQ(standin::FontReloads(engine_), 1);
   // WM_FONTCHANGE, which the engine leaves to the window.
   EXPECT_FALSE(controller_->HandleTopLevelWindowProc(nullptr, 0x001D, 0, 0).has_value());
+}
+
+TEST_F(EngineTest, AWindowMessageTheLibraryHandlesGivesBackTheLibrarysResult) {
+  standin::AnswerWindowMessage(0x0100, -42);
+  EXPECT_EQ(controller_->HandleTopLevelWindowProc(nullptr, 0x0100, 1, 2),
+            std::optional<FlutterDesktopLResult>(-42));
+  EXPECT_FALSE(controller_->HandleTopLevelWindowProc(nullptr, 0x0101, 1, 2).has_value());
+  standin::StopAnsweringWindowMessages();
+  EXPECT_FALSE(controller_->HandleTopLevelWindowProc(nullptr, 0x0100, 1, 2).has_value());
 }
 
 TEST_F(EngineTest, ViewControllerDestroysItsEngineOnceAndAnEngineThatKeptItsOwnDestroysIt) {

@@ -71,13 +71,22 @@ TEST(StandinDllTest, ScriptedSendReachesTheHandlerAndCloseEndsTheRun) {
   std::filesystem::remove_all(folder, ignored);
 
   EXPECT_TRUE(framed);
-  EXPECT_EQ(transcript.str(),
-            "dialog Greeting \\\\ box | Hello\\nworld\n"
-            "host tarvex/events 0102\n"
-            "reply tarvex/test 0007026869\n"
-            "unhandled nobody/listens\n"
-            "error 5 unknown command \"frobnicate\"\n"
-            "end\n");
+  // Backslashes in the transcript's quoted texts are doubled.
+  std::string bundle;
+  for (char c : (folder / "bundle").string()) {
+    bundle += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  }
+  EXPECT_EQ(transcript.str(), "engine assets \"" + bundle + "\\\\flutter_assets\" icu \"" + bundle +
+                                  "\\\\icudtl.dat\" aot \"" + bundle +
+                                  "\\\\app.so\" entrypoint \"\" arguments 0 null\n"
+                                  // The host window here is never shown.
+                                  "frame 1 hidden hidden\n"
+                                  "dialog Greeting \\\\ box | Hello\\nworld\n"
+                                  "host tarvex/events 0102\n"
+                                  "reply tarvex/test 0007026869\n"
+                                  "unhandled nobody/listens\n"
+                                  "error 5 unknown command \"frobnicate\"\n"
+                                  "end\n");
 }
 
 }  // namespace

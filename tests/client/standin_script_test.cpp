@@ -12,13 +12,25 @@ namespace {
 using Kind = ScriptCommand::Kind;
 
 TEST(StandinScriptTest, ReadsCommandsAndRefusesMalformedLines) {
-  const std::vector<std::pair<std::string, Kind>> lines = {
-      {"close\r", Kind::kClose},         {"dialogs accept", Kind::kAcceptDialogs},
-      {"# send a/b zz", Kind::kNothing}, {"\r", Kind::kNothing},
-      {"send a/b", Kind::kSend},         {"send", Kind::kError},
-      {"send a/b 0 7", Kind::kError},    {"send a/b 070", Kind::kError},
-      {"send a/b 69sC", Kind::kError},   {"sleep 5s", Kind::kError},
-      {"close now", Kind::kError},       {"dialogs cancel", Kind::kError}};
+  const std::vector<std::pair<std::string, Kind>> lines = {{"close\r", Kind::kClose},
+                                                           {"dialogs accept", Kind::kAcceptDialogs},
+                                                           {"# send a/b zz", Kind::kNothing},
+                                                           {"\r", Kind::kNothing},
+                                                           {"send a/b", Kind::kSend},
+                                                           {"send", Kind::kError},
+                                                           {"send a/b 0 7", Kind::kError},
+                                                           {"send a/b 070", Kind::kError},
+                                                           {"send a/b 69sC", Kind::kError},
+                                                           {"sleep 5s", Kind::kError},
+                                                           {"close now", Kind::kError},
+                                                           {"dialogs cancel", Kind::kError},
+                                                           {"window report", Kind::kWindow},
+                                                           {"window report 1", Kind::kError},
+                                                           {"window resize 5", Kind::kError},
+                                                           {"window resize -5 5", Kind::kError},
+                                                           {"window send 0x1g 0 0", Kind::kError},
+                                                           {"window open", Kind::kError},
+                                                           {"window", Kind::kError}};
   for (const auto& [line, kind] : lines) {
     EXPECT_EQ(ParseScriptLine(line).kind, kind) << line;
   }
@@ -28,6 +40,35 @@ TEST(StandinScriptTest, ReadsCommandsAndRefusesMalformedLines) {
   EXPECT_TRUE(ParseScriptLine("send a/b").message.empty());
   EXPECT_EQ(ParseScriptLine("sleep 250\r").milliseconds, 250u);
   EXPECT_EQ(ParseScriptLine("frobnicate 3").reason, "unknown command \"frobnicate\"");
+}
+
+TEST(StandinScriptTest, ReadsWindowCommandsWithDecimalAndHexadecimalNumbers) {
+  using Action = ScriptCommand::WindowAction;
+  const ScriptCommand send = ParseScriptLine("window send 0x02E0 0x00780078 -1\r");
+  EXPECT_EQ(send.window_action, Action::kSend);
+  EXPECT_EQ(send.numbers, (std::vector<int64_t>{0x02E0, 0x00780078, -1}));
+  const ScriptCommand moved = ParseScriptLine("window dpichanged 120 -10 0 1600 900");
+  EXPECT_EQ(moved.window_action, Action::kDpiChanged);
+  EXPECT_EQ(moved.numbers, (std::vector<int64_t>{120, -10, 0, 1600, 900}));
+  EXPECT_EQ(ParseScriptLine("window resize 1000 700").window_action, Action::kResize);
+  EXPECT_EQ(ParseScriptLine("window focus").window_action, Action::kFocus);
+  // A negative DPI or message is no number of this command.
+  EXPECT_EQ(ParseScriptLine("window dpichanged -120 0 0 1 1").reason,
+            "usage: window dpichanged <dpi> <left> <top> <right> <bottom>");
+  EXPECT_EQ(ParseScriptLine("window send -6 1 0").kind, Kind::kError);
+}
+
+TEST(StandinScriptTest, TheEngineLineQuotesAndEscapesWhatReachedTheEngine) {
+  const char* arguments[] = {"--word", "two \"quoted\" words", "", "back\\slash\r\n"};
+  EXPECT_EQ(
+      EngineLine("data\\flutter_assets", "data\\icudtl.dat", "data\\app.so", "", 4, arguments),
+      "engine assets \"data\\\\flutter_assets\" icu \"data\\\\icudtl.dat\" aot \"data\\\\app.so\" "
+      "entrypoint \"\" arguments 4 \"--word\" \"two \\\"quoted\\\" words\" \"\" \"back\\\\slash\\r\\n\"");
+  EXPECT_EQ(EngineLine("", "", "", nullptr, 0, nullptr),
+            "engine assets \"\" icu \"\" aot \"\" entrypoint null arguments 0 null");
+  const char* with_null[] = {nullptr};
+  EXPECT_EQ(EngineLine("a", "i", "o", "main", 1, with_null),
+            "engine assets \"a\" icu \"i\" aot \"o\" entrypoint \"main\" arguments 1 null");
 }
 
 TEST(StandinScriptTest, SplitsScriptLinesAndWritesTranscriptLines) {

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "standins/engine/transcript.h"
+
+namespace standin {
+
+// The environment variable, or false when it is not set.
+bool ReadEnvironment(const wchar_t* name, std::wstring* value);
+
+// A positive decimal number of the environment, or 0.
+unsigned long ReadEnvironmentNumber(const wchar_t* name);
+
+// The file named by TARVEX_ENGINE_TRANSCRIPT, opened (and emptied) the first
+// time it is needed and shared by everything in the process from then on;
+// one that writes nowhere when the variable is not set.
+std::shared_ptr<Transcript> ProcessTranscript();
+
+}  // namespace standin
