@@ -1,0 +1,88 @@
+#pragma once
+
+// tarvex.exe as a child process under Wine, with its own environment, the
+// engine stand-in's script and transcript, and the plugin stand-ins' record.
+
+#include <windows.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarvex_test {
+
+// The program's top-level window class.
+inline constexpr wchar_t kHostWindowClass[] = L"FLUTTER_RUNNER_WIN32_WINDOW";
+
+// The thirteen plugin libraries beside the program and the registrar name of
+// each, in registration order.
+struct PluginLibrary {
+  const char* library;
+  const char* registrar_name;
+};
+extern const PluginLibrary kPluginLibraries[13];
+
+struct HostSetup {
+  // The command line after the program path, as typed.
+  std::wstring arguments;
+  // Lines of the scripted Flutter side.
+  std::vector<std::string> script;
+  // Added to (or replacing) the test's own environment.
+  std::map<std::wstring, std::wstring> environment;
+  // False: the program runs from the build folder. True: from a private copy
+  // of the installation (program, engine and plugin libraries, data).
+  bool private_copy = false;
+  // With a private copy: leave out the "data" bundle folder.
+  bool without_bundle = false;
+  // With a private copy: put the recording dwmapi.dll stand-in beside it.
+  bool with_dwmapi_standin = false;
+};
+
+// A started tarvex.exe; ended by force when it is destroyed still running.
+class HostProcess {
+ public:
+  explicit HostProcess(const HostSetup& setup);
+  ~HostProcess();
+
+  HostProcess(const HostProcess&) = delete;
+  HostProcess& operator=(const HostProcess&) = delete;
+
+  bool started() const { return process_ != nullptr; }
+  bool Running() const { return process_ != nullptr && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
+  std::chrono::steady_clock::time_point start_time() const { return start_time_; }
+
+  // The program's top-level window, once it exists (and is visible, when
+  // asked); null after `limit`.
+  HWND WaitForWindow(bool visible, std::chrono::milliseconds limit) const;
+
+  // The exit code; nothing when the program has not ended within `limit`,
+  // and is then ended by force.
+  std::optional<DWORD> WaitForExit(std::chrono::milliseconds limit);
+
+  // Transcript lines, plugin registrations and title-bar calls as far as
+  // written; the program's standard output and error.
+  std::vector<std::string> Transcript() const;
+  std::vector<std::string> PluginRecord() const;
+  std::vector<std::string> DwmRecord() const;
+  std::string Output() const;
+  // The plugin's debug log, in the private APPDATA of the run.
+  std::string DebugLog() const;
+  bool PluginRecordExists() const;
+
+ private:
+  std::filesystem::path folder_;
+  HANDLE process_ = nullptr;
+  DWORD process_id_ = 0;
+  std::chrono::steady_clock::time_point start_time_;
+};
+
+// Lines of a text file (LF or CR LF); empty when it does not exist.
+std::vector<std::string> ReadLines(const std::filesystem::path& path);
+
+// The build folder's bin directory, where the tests and tarvex.exe lie.
+std::filesystem::path BuildBinFolder();
+
+}  // namespace tarvex_test

@@ -1,0 +1,141 @@
+// tarvex.exe from start to exit: the first frame, the plugins, the channel of
+// the in-process plugin, one copy at a time, refusals, the command line.
+
+#include <cstdio>
+
+#include "tests/host/host_program_fixture.h"
+
+namespace tarvex_test {
+namespace {
+
+using testing::Contains;
+using testing::ElementsAre;
+using testing::ElementsAreArray;
+using testing::HasSubstr;
+using testing::IsEmpty;
+using testing::Not;
+using testing::StartsWith;
+
+std::vector<std::string> AllPluginsRegisteredWithTheirOwnRegistrars() {
+  std::vector<std::string> lines;
+  for (const PluginLibrary& plugin : kPluginLibraries) {
+    lines.push_back(std::string(plugin.registrar_name) + " " + plugin.registrar_name);
+  }
+  return lines;
+}
+
+TEST_F(HostProgramTest,
+       StartsHiddenShowsOnTheFirstFrameRegistersEveryPluginAnswersTheChannelAndExitsZeroOnClose) {
+  HostSetup setup;
+  setup.environment = {{L"TARVEX_STANDIN_DPI", L"96"}};
+  setup.script = {"window report", "send tarvex/windows_vpn " + kIsConnectedCall, "close"};
+  HostProcess& host = Start(setup);
+  ASSERT_NE(host.WaitForWindow(true, kProgramLimit), nullptr);
+  const auto first_frame = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - host.start_time());
+  std::printf("tarvex.exe showed its first frame %lld ms after it was started\n",
+              static_cast<long long>(first_frame.count()));
+  RecordProperty("first_frame_ms", static_cast<int>(first_frame.count()));
+
+  EXPECT_EQ(host.WaitForExit(kProgramLimit), 0u);
+  EXPECT_THAT(
+      host.Transcript(),
+      ElementsAre(EngineLine("arguments 0 null"), "frame 1 hidden visible", "frame 2 visible visible",
+                  MatchesLine("window 10 10 1280 720 visible client (\\d+) (\\d+) view 0 0 \\1 \\2 focus"),
+                  MatchesLine("reply tarvex/windows_vpn 000[12]"), "end"));
+  EXPECT_THAT(host.PluginRecord(), ElementsAreArray(AllPluginsRegisteredWithTheirOwnRegistrars()));
+  EXPECT_THAT(host.DebugLog(), HasSubstr("WindowsVpnPlugin::HandleMethodCall called: isConnected"));
+
+  // The first copy let go of its single-instance mutex: the next starts at once.
+  HostSetup next;
+  next.environment = {{L"TARVEX_STANDIN_ACCEPT_DIALOGS", L"1"}};
+  next.script = {"close"};
+  HostProcess& next_host = Start(next);
+  EXPECT_EQ(next_host.WaitForExit(kProgramLimit), 0u);
+  EXPECT_THAT(next_host.Transcript(), Contains("frame 1 hidden visible"));
+  EXPECT_THAT(next_host.Transcript(), Not(Contains(StartsWith("dialog "))));
+}
+
+TEST_F(HostProgramTest, ASecondCopyShowsTheMessageBoxAndExitsOneWhileTheFirstRunsOn) {
+  HostSetup first_setup;
+  HostProcess& first = Start(first_setup);
+  HWND first_window = first.WaitForWindow(true, kProgramLimit);
+  ASSERT_NE(first_window, nullptr);
+
+  HostSetup second_setup;
+  second_setup.environment = {{L"TARVEX_STANDIN_ACCEPT_DIALOGS", L"1"}};
+  HostProcess& second = Start(second_setup);
+  EXPECT_EQ(second.WaitForExit(kProgramLimit), 1u);
+  EXPECT_THAT(second.Transcript(), ElementsAre("dialog Tarvex | Tarvex is already running."));
+  EXPECT_FALSE(second.PluginRecordExists());
+
+  EXPECT_TRUE(first.Running());
+  EXPECT_TRUE(IsWindowVisible(first_window));
+  PostMessageW(first_window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(first.WaitForExit(kProgramLimit), 0u);
+  EXPECT_THAT(first.PluginRecord(), ElementsAreArray(AllPluginsRegisteredWithTheirOwnRegistrars()));
+}
+
+TEST_F(HostProgramTest, AnEngineThatCannotStartEndsTheProgramWithOneBeforeAnythingIsShownOrRegistered) {
+  HostSetup setup;
+  setup.private_copy = true;
+  setup.without_bundle = true;
+  setup.script = {"close"};
+  HostProcess& host = Start(setup);
+  EXPECT_EQ(host.WaitForExit(kProgramLimit), 1u);
+  EXPECT_THAT(host.Transcript(), ElementsAre(EngineLine("arguments 0 null"), "refused engine"));
+  EXPECT_FALSE(host.PluginRecordExists());
+  EXPECT_THAT(host.Output(), HasSubstr("Failed to create view controller."));
+}
+
+TEST_F(HostProgramTest, ARefusedViewControllerEndsTheProgramWithOneAndNoLaterCallOnTheEngine) {
+  HostSetup setup;
+  setup.environment = {{L"TARVEX_STANDIN_REFUSE_VIEW_CONTROLLER", L"1"}};
+  setup.script = {"close"};
+  HostProcess& host = Start(setup);
+  EXPECT_EQ(host.WaitForExit(kProgramLimit), 1u);
+  // A call with the engine the refusal ended would be a "misuse" line here.
+  EXPECT_THAT(host.Transcript(), ElementsAre(EngineLine("arguments 0 null"), "refused viewcontroller"));
+  EXPECT_FALSE(host.PluginRecordExists());
+  EXPECT_THAT(host.Output(), HasSubstr("Failed to create view controller."));
+}
+
+TEST_F(HostProgramTest, WithoutRegistrarsStartUpGoesOnAndPluginsGetTheNullHandle) {
+  HostSetup setup;
+  setup.environment = {{L"TARVEX_STANDIN_NO_REGISTRAR", L"tarvex/windows_vpn,RivePlugin"}};
+  setup.script = {"send tarvex/windows_vpn " + kIsConnectedCall, "close"};
+  HostProcess& host = Start(setup);
+  EXPECT_EQ(host.WaitForExit(kProgramLimit), 0u);
+  const std::vector<std::string> transcript = host.Transcript();
+  EXPECT_THAT(transcript, Contains("frame 1 hidden visible"));
+  EXPECT_THAT(transcript, Contains("noregistrar tarvex/windows_vpn"));
+  EXPECT_THAT(transcript, Contains("unhandled tarvex/windows_vpn"));
+  std::vector<std::string> expected = AllPluginsRegisteredWithTheirOwnRegistrars();
+  expected[5] = "RivePlugin null";
+  EXPECT_THAT(host.PluginRecord(), ElementsAreArray(expected));
+  EXPECT_THAT(host.DebugLog(), IsEmpty());
+}
+
+TEST_F(HostProgramTest, CommandLineArgumentsAfterTheProgramPathReachTheEngine) {
+  struct Case {
+    std::wstring command_line;
+    std::string arguments;
+  };
+  const Case cases[] = {
+      {L"", "arguments 0 null"},
+      {L"--word \"two words\"", "arguments 2 \"--word\" \"two words\""},
+      // Not valid UTF-16: kept in its place, as an empty text.
+      {L"a \xD800 \x00E9\x20AC", "arguments 3 \"a\" \"\" \"\xC3\xA9\xE2\x82\xAC\""},
+  };
+  for (const Case& test_case : cases) {
+    HostSetup setup;
+    setup.arguments = test_case.command_line;
+    setup.script = {"close"};
+    HostProcess& host = Start(setup);
+    EXPECT_EQ(host.WaitForExit(kProgramLimit), 0u) << test_case.arguments;
+    EXPECT_THAT(host.Transcript(), Contains(EngineLine(test_case.arguments)));
+  }
+}
+
+}  // namespace
+}  // namespace tarvex_test

@@ -1,0 +1,138 @@
+// tarvex.exe's window as the system and the user meet it: placed for the
+// monitor's DPI, hidden until the first frame, following resizes, focus and
+// DPI changes, the engine first in line for messages, a theme-following
+// title bar.
+
+#include <thread>
+
+#include "tests/host/host_program_fixture.h"
+
+namespace tarvex_test {
+namespace {
+
+using testing::Contains;
+using testing::ElementsAre;
+using testing::IsEmpty;
+using testing::Not;
+
+TEST_F(HostProgramTest, AtOneHundredFortyFourDpiTheWindowStaysHiddenUntilTheHeldBackFirstFrame) {
+  HostSetup setup;
+  setup.environment = {{L"TARVEX_STANDIN_DPI", L"144"}, {L"TARVEX_STANDIN_FIRST_FRAME_DELAY_MS", L"2500"}};
+  HostProcess& host = Start(setup);
+  HWND window = host.WaitForWindow(false, kProgramLimit);
+  ASSERT_NE(window, nullptr);
+  const auto found = std::chrono::steady_clock::now();
+  RECT placed = {};
+  GetWindowRect(window, &placed);
+  EXPECT_EQ(placed.left, 15);
+  EXPECT_EQ(placed.top, 15);
+  EXPECT_EQ(placed.right - placed.left, 1920);
+  EXPECT_EQ(placed.bottom - placed.top, 1080);
+
+  EXPECT_FALSE(IsWindowVisible(window));
+  std::this_thread::sleep_for(1s);
+  EXPECT_FALSE(IsWindowVisible(window)) << "shown before the first frame";
+  ASSERT_NE(host.WaitForWindow(true, kProgramLimit), nullptr) << testing::PrintToString(host.Transcript());
+  EXPECT_GE(std::chrono::steady_clock::now() - found, 2s);
+
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(host.WaitForExit(kProgramLimit), 0u);
+  EXPECT_THAT(host.Transcript(), Contains("frame 1 hidden visible"));
+}
+
+TEST_F(HostProgramTest,
+       TheChildFollowsResizesTakesTheFocusOnActivationAndTheWindowTakesTheSuggestedDpiRectangle) {
+  HostSetup setup;
+  setup.environment = {{L"TARVEX_STANDIN_DPI", L"144"}};
+  setup.script = {
+      "window report",
+      "window resize 1000 700",
+      "window report",
+      // Focus on the top-level window itself; WM_ACTIVATE hands it to the child.
+      "window focus",
+      "window report",
+      "window send 0x0006 1 0",
+      "window report",
+      "window dpichanged 120 100 120 1700 1020",
+      "window report",
+      // Without the suggested rectangle nothing moves.
+      "window send 0x02E0 0x00780078 0",
+      "window report",
+      "window send 0x001D 0 0",
+      "close",
+  };
+  HostProcess& host = Start(setup);
+  EXPECT_EQ(host.WaitForExit(kProgramLimit), 0u);
+  const auto filling = [](const std::string& window, const std::string& focus) {
+    return MatchesLine("window " + window + " visible client (\\d+) (\\d+) view 0 0 \\1 \\2 " + focus);
+  };
+  EXPECT_THAT(
+      host.Transcript(),
+      ElementsAre(EngineLine("arguments 0 null"), "frame 1 hidden visible", "frame 2 visible visible",
+                  filling("15 15 1920 1080", "focus"), filling("15 15 1000 700", "focus"),
+                  filling("15 15 1000 700", "nofocus"), "window result 0", filling("15 15 1000 700", "focus"),
+                  "window result 0", filling("100 120 1600 900", "focus"), "window result 0",
+                  filling("100 120 1600 900", "focus"), "fonts reloaded", "window result 0", "end"));
+}
+
+TEST_F(HostProgramTest, AMessageTheEngineAnswersGetsTheEnginesResultAndNeverReachesTheWindow) {
+  HostSetup setup;
+  setup.environment = {{L"TARVEX_STANDIN_ANSWER_MESSAGE", L"0x001D=7"}};
+  setup.script = {"window send 0x001D 0 0", "close"};
+  HostProcess& host = Start(setup);
+  EXPECT_EQ(host.WaitForExit(kProgramLimit), 0u);
+  EXPECT_THAT(host.Transcript(), Contains("window result 7"));
+  EXPECT_THAT(host.Transcript(), Not(Contains("fonts reloaded")));
+}
+
+// The user's app theme, as the program reads it from the registry.
+class ThemeSetting {
+ public:
+  ThemeSetting() { Remove(); }
+  ~ThemeSetting() { Remove(); }
+
+  void Set(DWORD apps_use_light_theme) {
+    RegSetKeyValueW(HKEY_CURRENT_USER, kKey, L"AppsUseLightTheme", REG_DWORD, &apps_use_light_theme,
+                    sizeof(apps_use_light_theme));
+  }
+  void Remove() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, L"AppsUseLightTheme"); }
+
+ private:
+  static constexpr wchar_t kKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
+};
+
+TEST_F(HostProgramTest, TheTitleBarIsDarkExactlyWhenAppsUseTheDarkTheme) {
+  const std::string kDark = "DwmSetWindowAttribute FLUTTER_RUNNER_WIN32_WINDOW 20 4 1";
+  const std::string kLight = "DwmSetWindowAttribute FLUTTER_RUNNER_WIN32_WINDOW 20 4 0";
+  ThemeSetting theme;
+  HostSetup setup;
+  setup.private_copy = true;
+  setup.with_dwmapi_standin = true;
+
+  // Without the value the title bar is left as the system draws it; later
+  // theme switches reach the window with the colorization message.
+  HostProcess& unset = Start(setup);
+  HWND window = unset.WaitForWindow(true, kProgramLimit);
+  ASSERT_NE(window, nullptr);
+  EXPECT_THAT(unset.DwmRecord(), IsEmpty());
+  DWORD_PTR ignored = 0;
+  for (DWORD value : {0u, 1u, 2u}) {
+    theme.Set(value);
+    SendMessageTimeoutW(window, WM_DWMCOLORIZATIONCOLORCHANGED, 0, 0, SMTO_NORMAL, 10000, &ignored);
+  }
+  theme.Remove();
+  SendMessageTimeoutW(window, WM_DWMCOLORIZATIONCOLORCHANGED, 0, 0, SMTO_NORMAL, 10000, &ignored);
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(unset.WaitForExit(kProgramLimit), 0u);
+  EXPECT_THAT(unset.DwmRecord(), ElementsAre(kDark, kLight, kLight));
+
+  // Set before the start: the window is created with it.
+  theme.Set(0);
+  setup.script = {"close"};
+  HostProcess& dark = Start(setup);
+  EXPECT_EQ(dark.WaitForExit(kProgramLimit), 0u);
+  EXPECT_THAT(dark.DwmRecord(), ElementsAre(kDark));
+}
+
+}  // namespace
+}  // namespace tarvex_test

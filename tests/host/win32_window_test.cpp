@@ -1,0 +1,104 @@
+// The top-level window in-process: placement for the monitor's DPI, the
+// window class's life, and what closing does.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "host/win32_window.h"
+
+namespace {
+
+class TestWindow : public Win32Window {
+ public:
+  explicit TestWindow(bool create_succeeds = true) : create_succeeds_(create_succeeds) {}
+
+ protected:
+  bool OnCreate() override { return create_succeeds_; }
+
+ private:
+  bool create_succeeds_;
+};
+
+bool ClassRegistered() {
+  WNDCLASSEXW info = {};
+  info.cbSize = sizeof(info);
+  return GetClassInfoExW(GetModuleHandleW(nullptr), L"FLUTTER_RUNNER_WIN32_WINDOW", &info) != 0;
+}
+
+class Win32WindowTest : public testing::Test {
+ protected:
+  void TearDown() override { SetEnvironmentVariableW(L"TARVEX_STANDIN_DPI", nullptr); }
+};
+
+TEST_F(Win32WindowTest, CreatesHiddenAtTheOriginAndSizeScaledByTheMonitorDpiTruncatingFractions) {
+  struct Case {
+    const wchar_t* dpi;
+    RECT expected;
+  };
+  const Case cases[] = {
+      {L"96", {10, 10, 10 + 1280, 10 + 720}},
+      {L"120", {12, 12, 12 + 1600, 12 + 900}},
+      {L"144", {15, 15, 15 + 1920, 15 + 1080}},
+      // 110/96: 11.46 and 1466.67 become 11 and 1466, not 1467.
+      {L"110", {11, 11, 11 + 1466, 11 + 825}},
+  };
+  for (const Case& test_case : cases) {
+    SetEnvironmentVariableW(L"TARVEX_STANDIN_DPI", test_case.dpi);
+    TestWindow window;
+    ASSERT_TRUE(window.Create(L"tarvex", {10, 10}, {1280, 720}));
+    RECT placed = {};
+    GetWindowRect(window.GetHandle(), &placed);
+    const std::string dpi(test_case.dpi, test_case.dpi + wcslen(test_case.dpi));
+    EXPECT_EQ(placed.left, test_case.expected.left) << dpi;
+    EXPECT_EQ(placed.top, test_case.expected.top) << dpi;
+    EXPECT_EQ(placed.right, test_case.expected.right) << dpi;
+    EXPECT_EQ(placed.bottom, test_case.expected.bottom) << dpi;
+    EXPECT_FALSE(IsWindowVisible(window.GetHandle())) << dpi;
+  }
+}
+
+TEST_F(Win32WindowTest, TheClassIsUnregisteredWithTheLastWindowObjectNotWithItsNativeWindow) {
+  auto first = std::make_unique<TestWindow>();
+  auto second = std::make_unique<TestWindow>();
+  ASSERT_TRUE(first->Create(L"first", {10, 10}, {200, 100}));
+  ASSERT_TRUE(second->Create(L"second", {20, 20}, {200, 100}));
+  EXPECT_TRUE(ClassRegistered());
+
+  first->Destroy();
+  EXPECT_EQ(first->GetHandle(), nullptr);
+  EXPECT_TRUE(ClassRegistered());
+  first.reset();
+  EXPECT_TRUE(ClassRegistered()) << "the second window object still lives";
+  DestroyWindow(second->GetHandle());
+  EXPECT_TRUE(ClassRegistered()) << "its native window closed, the object lives";
+  second.reset();
+  EXPECT_FALSE(ClassRegistered());
+
+  // Registered again on the next creation.
+  TestWindow third;
+  EXPECT_TRUE(third.Create(L"third", {10, 10}, {200, 100}));
+  EXPECT_TRUE(ClassRegistered());
+}
+
+TEST_F(Win32WindowTest, ClosingPostsTheQuitMessageOnlyWhenAskedTo) {
+  for (bool quit_on_close : {false, true}) {
+    TestWindow window;
+    ASSERT_TRUE(window.Create(L"tarvex", {10, 10}, {200, 100}));
+    window.SetQuitOnClose(quit_on_close);
+    SendMessageW(window.GetHandle(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(window.GetHandle(), nullptr);
+    MSG message = {};
+    EXPECT_EQ(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0, quit_on_close);
+  }
+}
+
+TEST_F(Win32WindowTest, ARefusingCreationHookFailsCreate) {
+  TestWindow window(false);
+  EXPECT_FALSE(window.Create(L"tarvex", {10, 10}, {200, 100}));
+}
+
+}  // namespace
