@@ -118,11 +118,17 @@ fs::path BuildBinFolder() {
   return fs::path(path).parent_path();
 }
 
+std::string ReadText(const fs::path& path) {
+  std::ostringstream contents;
+  contents << std::ifstream(path, std::ios::binary).rdbuf();
+  return contents.str();
+}
+
 std::vector<std::string> ReadLines(const fs::path& path) {
   std::vector<std::string> lines;
-  std::ifstream file(path, std::ios::binary);
+  std::istringstream text(ReadText(path));
   std::string line;
-  while (std::getline(file, line)) {
+  while (std::getline(text, line)) {
     if (!line.empty() && line.back() == '\r') {
       line.pop_back();
     }
@@ -219,27 +225,6 @@ std::optional<DWORD> HostProcess::WaitForExit(std::chrono::milliseconds limit) {
   DWORD exit_code = 0;
   GetExitCodeProcess(process_, &exit_code);
   return exit_code;
-}
-
-std::vector<std::string> HostProcess::Transcript() const { return ReadLines(folder_ / "transcript.txt"); }
-
-std::vector<std::string> HostProcess::PluginRecord() const { return ReadLines(folder_ / "plugins.txt"); }
-
-std::vector<std::string> HostProcess::DwmRecord() const { return ReadLines(folder_ / "dwmapi.txt"); }
-
-bool HostProcess::PluginRecordExists() const { return fs::exists(folder_ / "plugins.txt"); }
-
-std::string HostProcess::Output() const {
-  std::ostringstream contents;
-  contents << std::ifstream(folder_ / "output.txt", std::ios::binary).rdbuf();
-  return contents.str();
-}
-
-std::string HostProcess::DebugLog() const {
-  std::ostringstream contents;
-  contents
-      << std::ifstream(folder_ / "appdata" / "Tarvex" / "windows_vpn_debug.log", std::ios::binary).rdbuf();
-  return contents.str();
 }
 
 }  // namespace tarvex_test

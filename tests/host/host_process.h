@@ -41,6 +41,11 @@ struct HostSetup {
   bool with_dwmapi_standin = false;
 };
 
+// A text file's contents, or its lines (LF or CR LF); empty when it does
+// not exist.
+std::string ReadText(const std::filesystem::path& path);
+std::vector<std::string> ReadLines(const std::filesystem::path& path);
+
 // A started tarvex.exe; ended by force when it is destroyed still running.
 class HostProcess {
  public:
@@ -63,14 +68,14 @@ class HostProcess {
   std::optional<DWORD> WaitForExit(std::chrono::milliseconds limit);
 
   // Transcript lines, plugin registrations and title-bar calls as far as
-  // written; the program's standard output and error.
-  std::vector<std::string> Transcript() const;
-  std::vector<std::string> PluginRecord() const;
-  std::vector<std::string> DwmRecord() const;
-  std::string Output() const;
+  // written (none without the file).
+  std::vector<std::string> Transcript() const { return ReadLines(folder_ / "transcript.txt"); }
+  std::vector<std::string> PluginRecord() const { return ReadLines(folder_ / "plugins.txt"); }
+  std::vector<std::string> DwmRecord() const { return ReadLines(folder_ / "dwmapi.txt"); }
+  // The program's standard output and error.
+  std::string Output() const { return ReadText(folder_ / "output.txt"); }
   // The plugin's debug log, in the private APPDATA of the run.
-  std::string DebugLog() const;
-  bool PluginRecordExists() const;
+  std::string DebugLog() const { return ReadText(folder_ / "appdata" / "Tarvex" / "windows_vpn_debug.log"); }
 
  private:
   std::filesystem::path folder_;
@@ -78,9 +83,6 @@ class HostProcess {
   DWORD process_id_ = 0;
   std::chrono::steady_clock::time_point start_time_;
 };
-
-// Lines of a text file (LF or CR LF); empty when it does not exist.
-std::vector<std::string> ReadLines(const std::filesystem::path& path);
 
 // The build folder's bin directory, where the tests and tarvex.exe lie.
 std::filesystem::path BuildBinFolder();

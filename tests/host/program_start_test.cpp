@@ -2,6 +2,7 @@
 // the in-process plugin, one copy at a time, refusals, the command line.
 
 #include <cstdio>
+#include <utility>
 
 #include "tests/host/host_program_fixture.h"
 
@@ -67,7 +68,7 @@ TEST_F(HostProgramTest, ASecondCopyShowsTheMessageBoxAndExitsOneWhileTheFirstRun
   HostProcess& second = Start(second_setup);
   EXPECT_EQ(second.WaitForExit(kProgramLimit), 1u);
   EXPECT_THAT(second.Transcript(), ElementsAre("dialog Tarvex | Tarvex is already running."));
-  EXPECT_FALSE(second.PluginRecordExists());
+  EXPECT_THAT(second.PluginRecord(), IsEmpty());
 
   EXPECT_TRUE(first.Running());
   EXPECT_TRUE(IsWindowVisible(first_window));
@@ -76,28 +77,24 @@ TEST_F(HostProgramTest, ASecondCopyShowsTheMessageBoxAndExitsOneWhileTheFirstRun
   EXPECT_THAT(first.PluginRecord(), ElementsAreArray(AllPluginsRegisteredWithTheirOwnRegistrars()));
 }
 
-TEST_F(HostProgramTest, AnEngineThatCannotStartEndsTheProgramWithOneBeforeAnythingIsShownOrRegistered) {
-  HostSetup setup;
-  setup.private_copy = true;
-  setup.without_bundle = true;
-  setup.script = {"close"};
-  HostProcess& host = Start(setup);
-  EXPECT_EQ(host.WaitForExit(kProgramLimit), 1u);
-  EXPECT_THAT(host.Transcript(), ElementsAre(EngineLine("arguments 0 null"), "refused engine"));
-  EXPECT_FALSE(host.PluginRecordExists());
-  EXPECT_THAT(host.Output(), HasSubstr("Failed to create view controller."));
-}
-
-TEST_F(HostProgramTest, ARefusedViewControllerEndsTheProgramWithOneAndNoLaterCallOnTheEngine) {
-  HostSetup setup;
-  setup.environment = {{L"TARVEX_STANDIN_REFUSE_VIEW_CONTROLLER", L"1"}};
-  setup.script = {"close"};
-  HostProcess& host = Start(setup);
-  EXPECT_EQ(host.WaitForExit(kProgramLimit), 1u);
-  // A call with the engine the refusal ended would be a "misuse" line here.
-  EXPECT_THAT(host.Transcript(), ElementsAre(EngineLine("arguments 0 null"), "refused viewcontroller"));
-  EXPECT_FALSE(host.PluginRecordExists());
-  EXPECT_THAT(host.Output(), HasSubstr("Failed to create view controller."));
+TEST_F(HostProgramTest,
+       ARefusedEngineOrViewControllerEndsTheProgramWithOneBeforeAnythingIsShownOrRegistered) {
+  HostSetup missing_bundle;
+  missing_bundle.private_copy = true;
+  missing_bundle.without_bundle = true;
+  HostSetup refused_view;
+  refused_view.environment = {{L"TARVEX_STANDIN_REFUSE_VIEW_CONTROLLER", L"1"}};
+  const std::pair<HostSetup, std::string> refusals[] = {{missing_bundle, "refused engine"},
+                                                        {refused_view, "refused viewcontroller"}};
+  for (const auto& [setup, refusal] : refusals) {
+    HostProcess& host = Start(setup);
+    EXPECT_EQ(host.WaitForExit(kProgramLimit), 1u) << refusal;
+    // No frame, and no later call with the engine the refusal ended (it
+    // would be a "misuse" line).
+    EXPECT_THAT(host.Transcript(), ElementsAre(EngineLine("arguments 0 null"), refusal));
+    EXPECT_THAT(host.PluginRecord(), IsEmpty()) << refusal;
+    EXPECT_THAT(host.Output(), HasSubstr("Failed to create view controller.")) << refusal;
+  }
 }
 
 TEST_F(HostProgramTest, WithoutRegistrarsStartUpGoesOnAndPluginsGetTheNullHandle) {
