@@ -39,7 +39,7 @@ constexpr DWORD kExitUsage = 2;
 constexpr DWORD kDefaultStopsDuringStartMs = 1000;
 // The plugin waits 5 s for an uninstall: a stop that takes longer ends the
 // service's process, and the whole uninstall stays within that wait.
-constexpr DWORD kStopWaitMs = 3000;
+constexpr DWORD kStopWaitMs = 2500;
 constexpr DWORD kTerminateWaitMs = 1000;
 constexpr DWORD kDeletionWaitMs = 800;
 constexpr DWORD kPollMs = 50;
@@ -327,12 +327,14 @@ bool WaitUntilStopped(SC_HANDLE service, DWORD limit_ms) {
   }
 }
 
-// A service that is start-pending may refuse the stop control, and one that
-// ignores it must not keep the uninstall waiting: both end with the process.
+// Windows refuses the stop control while a service is start-pending (Wine
+// delivers it), and a service may ignore it: either way the service's process
+// is ended, so the whole uninstall stays within the caller's wait.
 void StopService(SC_HANDLE service) {
   SERVICE_STATUS ignored{};
-  ControlService(service, SERVICE_CONTROL_STOP, &ignored);
-  if (WaitUntilStopped(service, kStopWaitMs)) {
+  if ((ControlService(service, SERVICE_CONTROL_STOP, &ignored) ||
+       GetLastError() == ERROR_SERVICE_NOT_ACTIVE) &&
+      WaitUntilStopped(service, kStopWaitMs)) {
     return;
   }
   const std::optional<SERVICE_STATUS_PROCESS> status = QueryStatus(service);
