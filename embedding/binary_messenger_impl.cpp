@@ -63,10 +63,12 @@ void DispatchToHandler(FlutterDesktopMessenger* messenger, const FlutterDesktopM
     pending->response_handle = nullptr;
   };
 
-  // A copy, so a handler that replaces or removes itself while it runs does
-  // not destroy the function object that is executing.
-  BinaryMessageHandler handler = *static_cast<BinaryMessageHandler*>(user_data);
-  handler(message->message, message->message_size, std::move(reply));
+  // The stored handler itself, so what it keeps carries over to the next
+  // message; one more owner keeps it alive should it replace or remove
+  // itself while it runs.
+  const std::shared_ptr<BinaryMessageHandler> handler =
+      *static_cast<std::shared_ptr<BinaryMessageHandler>*>(user_data);
+  (*handler)(message->message, message->message_size, std::move(reply));
 }
 
 }  // namespace
@@ -95,8 +97,8 @@ void BinaryMessengerImpl::SetMessageHandler(const std::string& channel, BinaryMe
     FlutterDesktopMessengerSetCallback(messenger_, channel.c_str(), nullptr, nullptr);
     return;
   }
-  BinaryMessageHandler& stored = handlers_[channel];
-  stored = std::move(handler);
+  std::shared_ptr<BinaryMessageHandler>& stored = handlers_[channel];
+  stored = std::make_shared<BinaryMessageHandler>(std::move(handler));
   FlutterDesktopMessengerSetCallback(messenger_, channel.c_str(), DispatchToHandler, &stored);
 }
 

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "embedding/binary_messenger.h"
@@ -26,10 +27,12 @@ class BinaryMessengerImpl : public BinaryMessenger {
 
  private:
   FlutterDesktopMessenger* messenger_;
-  // The library is given the address of a stored handler as user data, so a
-  // handler must stay where it is while it is registered; map nodes never
-  // move.
-  std::map<std::string, BinaryMessageHandler> handlers_;
+  // Each handler sits behind a shared owner so that a message can hold one
+  // more owner while the handler runs: a handler that replaces or removes
+  // itself is still alive until it returns. The library is given the
+  // address of the stored owner as user data, so it must stay where it is
+  // while it is registered; map nodes never move.
+  std::map<std::string, std::shared_ptr<BinaryMessageHandler>> handlers_;
 };
 
 }  // namespace flutter
