@@ -14,7 +14,11 @@ namespace flutter {
 // The BinaryMessenger over the engine library's messenger handle.
 class BinaryMessengerImpl : public BinaryMessenger {
  public:
-  // `messenger` is not owned; it comes from the engine or a plugin registrar.
+  // `messenger` comes from the engine or a plugin registrar. The wrapper
+  // holds a reference to it for its whole life, so it may outlive the engine
+  // (a plugin's registrar lives until process exit): from then on Send sends
+  // nothing and SetMessageHandler changes only the wrapper's own table. A
+  // null messenger (the engine was refused) never reaches the library.
   explicit BinaryMessengerImpl(FlutterDesktopMessenger* messenger);
   ~BinaryMessengerImpl() override;
 

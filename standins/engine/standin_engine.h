@@ -43,6 +43,8 @@ struct Counts {
   // Responses the stand-in refused: a handle used twice or unknown, or a
   // response after the engine had gone.
   int rejected_responses = 0;
+  // Messenger functions called with a null messenger.
+  int null_messenger_calls = 0;
   int output_stream_resyncs = 0;
   int live_engines = 0;
   int live_messengers = 0;
