@@ -80,6 +80,16 @@ EngineProperties CopyProperties(const FlutterDesktopEngineProperties& properties
   return copy;
 }
 
+// With the messenger's state mutex held: the delivery is answered and its
+// callback has returned, so only ReplyTo may still ask for it.
+void RememberAnswer(FlutterDesktopMessenger& messenger, uint64_t delivery_id) {
+  messenger.remembered_answers.push_back(delivery_id);
+  if (messenger.remembered_answers.size() > kRememberedAnswers) {
+    messenger.deliveries.erase(messenger.remembered_answers.front());
+    messenger.remembered_answers.pop_front();
+  }
+}
+
 void NoteInvalidDestroy(const char* what) {
   std::cerr << "tarvex stand-in engine: " << what << std::endl;
   Registry& registry = TheRegistry();
@@ -138,7 +148,7 @@ Delivery DeliverMessageWatched(FlutterDesktopEngine* engine, const std::string& 
     }
     entry = found->second;
     delivery.id = messenger->next_delivery_id++;
-    messenger->deliveries[delivery.id].channel = channel;
+    messenger->deliveries.emplace(delivery.id, FlutterDesktopMessenger::DeliveryRecord());
   }
   delivery.handled = true;
   if (before_callback) {
@@ -154,7 +164,12 @@ Delivery DeliverMessageWatched(FlutterDesktopEngine* engine, const std::string& 
   entry.callback(messenger, &incoming, entry.user_data);
   {
     std::lock_guard<std::mutex> guard(messenger->state_mutex);
-    delivery.reply = messenger->deliveries[delivery.id].reply;
+    FlutterDesktopMessenger::DeliveryRecord& record = messenger->deliveries.at(delivery.id);
+    record.in_callback = false;
+    delivery.reply = record.reply;
+    if (delivery.reply.answered) {
+      RememberAnswer(*messenger, delivery.id);
+    }
   }
   FlutterDesktopMessengerRelease(messenger);
   return delivery;
@@ -443,6 +458,9 @@ void FlutterDesktopMessengerSendResponse(FlutterDesktopMessenger* messenger,
         answer.bytes.assign(data, data + data_length);
       }
       reply = answer;
+      if (!found->second.in_callback) {
+        standin::RememberAnswer(*messenger, delivery_id);
+      }
       engine_serial = messenger->engine->serial;
       accepted = true;
     }

@@ -113,5 +113,29 @@ TEST_F(MethodReplyTest, KeptResultAnswersLaterAndSilentlyNotAtAllOnceTheEngineIs
   EXPECT_EQ(standin::GetCounts().live_messengers, 0);
 }
 
+TEST_F(MethodReplyTest, StandinForgetsOldAnswersButNeverOneStillOwed) {
+  std::unique_ptr<MethodResult<>> kept;
+  OnCall([&kept](auto result) {
+    if (!kept) {
+      kept = std::move(result);
+    } else {
+      result->Success(EncodableValue(true));
+    }
+  });
+  const standin::Delivery owed = Deliver("test/channel");
+  const standin::Delivery oldest = Deliver("test/channel");
+  EXPECT_TRUE(standin::ReplyTo(engine_, oldest.id).answered);
+  standin::Delivery latest;
+  for (size_t i = 0; i < standin::kRememberedAnswers; ++i) {
+    latest = Deliver("test/channel");
+  }
+  EXPECT_FALSE(standin::ReplyTo(engine_, oldest.id).answered);
+  EXPECT_EQ(Hex(standin::ReplyTo(engine_, latest.id).bytes), "00 01");
+
+  kept->Success(EncodableValue(false));
+  EXPECT_EQ(Hex(standin::ReplyTo(engine_, owed.id).bytes), "00 02");
+  EXPECT_EQ(standin::GetCounts().rejected_responses, 0);
+}
+
 }  // namespace
 }  // namespace flutter
