@@ -320,9 +320,12 @@ EncodableValue StandardCodecSerializer::ReadValueOfType(uint8_t type, ByteStream
     EncodableValue key = ReadValue(stream);
     open.StartElement();
     EncodableValue value = ReadValue(stream);
-    // The first occurrence of a key wins; try_emplace leaves the map alone
-    // when an equivalent key is present.
-    map.try_emplace(std::move(key), std::move(value));
+    // The first occurrence of a key wins: emplace_hint drops the new entry
+    // when an equivalent key is present. Writers put the entries in key
+    // order, so the end is where each new key belongs: with that hint a
+    // well-formed map costs two comparisons per entry instead of a search,
+    // and an entry out of order still lands where it belongs.
+    map.emplace_hint(map.end(), std::move(key), std::move(value));
   }
   return EncodableValue(std::move(map));
 }
