@@ -80,6 +80,16 @@ EngineProperties CopyProperties(const FlutterDesktopEngineProperties& properties
   return copy;
 }
 
+// With the messenger's state mutex held: the delivery is answered and its
+// callback has returned, so only ReplyTo may still ask for it.
+void RememberAnswer(FlutterDesktopMessenger& messenger, uint64_t delivery_id) {
+  messenger.remembered_answers.push_back(delivery_id);
+  if (messenger.remembered_answers.size() > kRememberedAnswers) {
+    messenger.deliveries.erase(messenger.remembered_answers.front());
+    messenger.remembered_answers.pop_front();
+  }
+}
+
 void NoteInvalidDestroy(const char* what) {
   std::cerr << "tarvex stand-in engine: " << what << std::endl;
   Registry& registry = TheRegistry();
@@ -138,7 +148,7 @@ Delivery DeliverMessageWatched(FlutterDesktopEngine* engine, const std::string& 
     }
     entry = found->second;
     delivery.id = messenger->next_delivery_id++;
-    messenger->deliveries[delivery.id].channel = channel;
+    messenger->deliveries.emplace(delivery.id, FlutterDesktopMessenger::DeliveryRecord());
   }
   delivery.handled = true;
   if (before_callback) {
@@ -154,7 +164,12 @@ Delivery DeliverMessageWatched(FlutterDesktopEngine* engine, const std::string& 
   entry.callback(messenger, &incoming, entry.user_data);
   {
     std::lock_guard<std::mutex> guard(messenger->state_mutex);
-    delivery.reply = messenger->deliveries[delivery.id].reply;
+    FlutterDesktopMessenger::DeliveryRecord& record = messenger->deliveries.at(delivery.id);
+    record.in_callback = false;
+    delivery.reply = record.reply;
+    if (delivery.reply.answered) {
+      RememberAnswer(*messenger, delivery.id);
+    }
   }
   FlutterDesktopMessengerRelease(messenger);
   return delivery;
@@ -339,6 +354,19 @@ FlutterDesktopWindowHandle FlutterDesktopViewGetHWND(FlutterDesktopView* view) {
 namespace standin {
 namespace {
 
+// The library dereferences the messenger it is given; the stand-in reports a
+// null one instead and counts it, so tests see that the client passed one.
+bool IsNullMessenger(const FlutterDesktopMessenger* messenger, const char* function) {
+  if (messenger != nullptr) {
+    return false;
+  }
+  std::cerr << "tarvex stand-in engine: " << function << ": null messenger" << std::endl;
+  Registry& registry = TheRegistry();
+  std::lock_guard<std::mutex> guard(registry.mutex);
+  ++registry.counts.null_messenger_calls;
+  return true;
+}
+
 // Notes a message the host sent, as long as the engine is there to take it;
 // the engine that took it, or null.
 FlutterDesktopEngine* TakeHostMessage(FlutterDesktopMessenger* messenger, const char* channel,
@@ -367,7 +395,7 @@ FlutterDesktopEngine* TakeHostMessage(FlutterDesktopMessenger* messenger, const 
 
 bool FlutterDesktopMessengerSend(FlutterDesktopMessenger* messenger, const char* channel,
                                  const uint8_t* message, size_t message_size) {
-  if (messenger == nullptr || channel == nullptr) {
+  if (standin::IsNullMessenger(messenger, __func__) || channel == nullptr) {
     return false;
   }
   std::lock_guard<std::recursive_mutex> lock(messenger->lock);
@@ -377,7 +405,7 @@ bool FlutterDesktopMessengerSend(FlutterDesktopMessenger* messenger, const char*
 bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessenger* messenger, const char* channel,
                                           const uint8_t* message, size_t message_size,
                                           FlutterDesktopBinaryReply reply, void* user_data) {
-  if (messenger == nullptr || channel == nullptr) {
+  if (standin::IsNullMessenger(messenger, __func__) || channel == nullptr) {
     return false;
   }
   std::lock_guard<std::recursive_mutex> lock(messenger->lock);
@@ -395,7 +423,7 @@ bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessenger* messenger, co
 
 void FlutterDesktopMessengerSetCallback(FlutterDesktopMessenger* messenger, const char* channel,
                                         FlutterDesktopMessageCallback callback, void* user_data) {
-  if (messenger == nullptr || channel == nullptr) {
+  if (standin::IsNullMessenger(messenger, __func__) || channel == nullptr) {
     return;
   }
   std::lock_guard<std::mutex> guard(messenger->state_mutex);
@@ -412,7 +440,7 @@ void FlutterDesktopMessengerSetCallback(FlutterDesktopMessenger* messenger, cons
 void FlutterDesktopMessengerSendResponse(FlutterDesktopMessenger* messenger,
                                          const FlutterDesktopMessageResponseHandle* handle,
                                          const uint8_t* data, size_t data_length) {
-  if (messenger == nullptr || handle == nullptr) {
+  if (standin::IsNullMessenger(messenger, __func__) || handle == nullptr) {
     return;
   }
   const uint64_t delivery_id = standin::DeliveryIdOf(handle);
@@ -430,6 +458,9 @@ void FlutterDesktopMessengerSendResponse(FlutterDesktopMessenger* messenger,
         answer.bytes.assign(data, data + data_length);
       }
       reply = answer;
+      if (!found->second.in_callback) {
+        standin::RememberAnswer(*messenger, delivery_id);
+      }
       engine_serial = messenger->engine->serial;
       accepted = true;
     }
@@ -446,7 +477,7 @@ void FlutterDesktopMessengerSendResponse(FlutterDesktopMessenger* messenger,
 }
 
 FlutterDesktopMessenger* FlutterDesktopMessengerAddRef(FlutterDesktopMessenger* messenger) {
-  if (messenger == nullptr) {
+  if (standin::IsNullMessenger(messenger, __func__)) {
     return nullptr;
   }
   std::lock_guard<std::mutex> guard(messenger->state_mutex);
@@ -455,7 +486,7 @@ FlutterDesktopMessenger* FlutterDesktopMessengerAddRef(FlutterDesktopMessenger* 
 }
 
 void FlutterDesktopMessengerRelease(FlutterDesktopMessenger* messenger) {
-  if (messenger == nullptr) {
+  if (standin::IsNullMessenger(messenger, __func__)) {
     return;
   }
   bool last = false;
@@ -473,7 +504,7 @@ void FlutterDesktopMessengerRelease(FlutterDesktopMessenger* messenger) {
 }
 
 FlutterDesktopMessenger* FlutterDesktopMessengerLock(FlutterDesktopMessenger* messenger) {
-  if (messenger == nullptr) {
+  if (standin::IsNullMessenger(messenger, __func__)) {
     return nullptr;
   }
   messenger->lock.lock();
@@ -481,14 +512,14 @@ FlutterDesktopMessenger* FlutterDesktopMessengerLock(FlutterDesktopMessenger* me
 }
 
 void FlutterDesktopMessengerUnlock(FlutterDesktopMessenger* messenger) {
-  if (messenger == nullptr) {
+  if (standin::IsNullMessenger(messenger, __func__)) {
     return;
   }
   messenger->lock.unlock();
 }
 
 bool FlutterDesktopMessengerIsAvailable(FlutterDesktopMessenger* messenger) {
-  if (messenger == nullptr) {
+  if (standin::IsNullMessenger(messenger, __func__)) {
     return false;
   }
   std::lock_guard<std::mutex> guard(messenger->state_mutex);
