@@ -38,8 +38,8 @@ class DispatchTest : public PluginTest {
 };
 
 TEST_F(DispatchTest, NamesWithoutAnOperationAreLoggedAndNotImplemented) {
-  for (const char* name :
-       {"IsConnected", "isconnected", "isConnecte", "isConnected ", "startTunnel", "stopTunnel", ""}) {
+  for (const char* name : {"IsConnected", "isconnected", "isConnecte", "isConnected ", "StartTunnel",
+                           "stoptunnel", "start", ""}) {
     EXPECT_EQ(Send(name), "not implemented") << name;
     EXPECT_EQ(LogLines().back(), "WindowsVpnPlugin::HandleMethodCall called: " + std::string(name));
   }

@@ -127,10 +127,14 @@ class SimulatedWindows : public WindowsApi {
   std::optional<Dword> manager_access, service_access;
   // Runs before every operation, with its name: the world may change between calls.
   std::function<void(const std::string&)> before_call;
+  // Runs when a program starts, with its path and its command line (or the
+  // shell's parameters): what the program does to the machine.
+  std::function<void(const std::string&, const std::string&)> on_launch;
 
   ScHandle OpenSCManagerW(const char16_t* machine, const char16_t* database, Dword access) override {
     EXPECT_TRUE(machine == nullptr && database == nullptr);
-    if (Fails("OpenSCManagerW") || (manager_access && access != *manager_access && !Error(kErrorAccessDenied))) {
+    if (Fails("OpenSCManagerW") ||
+        (manager_access && access != *manager_access && !Error(kErrorAccessDenied))) {
       return nullptr;
     }
     return Hand(ServiceObject{nullptr, access});
@@ -225,6 +229,9 @@ class SimulatedWindows : public WindowsApi {
     }
     started->process = Run(found->second);
     started->thread = Run(found->second, "thread");
+    if (on_launch) {
+      on_launch(found->first, line);
+    }
     return true;
   }
   Dword WaitForSingleObject(Handle process, Dword milliseconds) override {
@@ -260,6 +267,9 @@ class SimulatedWindows : public WindowsApi {
     }
     info->process =
         (info->mask & kSeeMaskNoCloseProcess) != 0 && shell_hands_process ? Run(found->second) : nullptr;
+    if (on_launch) {
+      on_launch(found->first, info->parameters);
+    }
     return true;
   }
   int MessageBoxW(WindowHandle owner, const char16_t* text, const char16_t* caption, unsigned type) override {
@@ -499,10 +509,10 @@ class SimulatedWindows : public WindowsApi {
     const Dword ran = tick - process->started_at;
     return ran < process->runs_ms ? process->runs_ms - ran : 0;
   }
-  // A drive ("C:") always exists.
+  // A drive ("C:") always exists, and so does the current drive's root ("\\wg").
   bool ParentExists(const std::string& path) const {
     const std::string parent = Fold(path).substr(0, Fold(path).rfind('\\'));
-    return (parent.size() == 2 && parent[1] == ':') || folders.count(parent) != 0;
+    return parent.empty() || (parent.size() == 2 && parent[1] == ':') || folders.count(parent) != 0;
   }
 
   std::map<const void*, std::shared_ptr<void>> open_;

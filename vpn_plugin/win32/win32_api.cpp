@@ -180,8 +180,8 @@ bool Win32Api::OpenProcessToken(Handle process, Dword desired_access, Handle* to
 bool Win32Api::GetTokenInformation(Handle token, Dword information_class, void* buffer, Dword buffer_size,
                                    Dword* return_length) {
   DWORD length = 0;
-  const BOOL ok = ::GetTokenInformation(Native(token), static_cast<TOKEN_INFORMATION_CLASS>(information_class),
-                                        buffer, buffer_size, &length);
+  const BOOL ok = ::GetTokenInformation(
+      Native(token), static_cast<TOKEN_INFORMATION_CLASS>(information_class), buffer, buffer_size, &length);
   *return_length = length;
   return ok != FALSE;
 }
@@ -198,7 +198,8 @@ bool Win32Api::ConvertStringSecurityDescriptorToSecurityDescriptorA(const char* 
                                                                     Dword* size) {
   PSECURITY_DESCRIPTOR native = nullptr;
   ULONG native_size = 0;
-  const BOOL ok = ::ConvertStringSecurityDescriptorToSecurityDescriptorA(text, revision, &native, &native_size);
+  const BOOL ok =
+      ::ConvertStringSecurityDescriptorToSecurityDescriptorA(text, revision, &native, &native_size);
   *descriptor = ok != FALSE ? reinterpret_cast<SecurityDescriptor>(native) : nullptr;
   if (size != nullptr) {
     *size = native_size;
