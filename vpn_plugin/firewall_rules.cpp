@@ -5,6 +5,7 @@
 #include "vpn_plugin/child_process.h"
 #include "vpn_plugin/config_fields.h"
 #include "vpn_plugin/executable_path.h"
+#include "vpn_plugin/tunnel_naming.h"
 #include "vpn_plugin/windows_vpn_plugin.h"
 
 namespace tarvex {
@@ -25,6 +26,22 @@ bool RunNetsh(WindowsApi& windows, const std::string& command_line) {
   }
   const std::string netsh = std::string(system_folder, length) + "\\netsh.exe";
   return RunHiddenCommand(windows, command_line, kNetshWaitMilliseconds, netsh).started;
+}
+
+// The port and the address go into netsh command lines unquoted: a blank, a
+// quote or a word such as "any" there would add other rules than the tunnel's
+// (a rule for "localip=any" allows all inbound traffic). Only a port number
+// and an IP address literal are let in.
+bool IsPortNumber(const std::string& text) {
+  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  const int port = std::stoi(text);
+  return port >= 1 && port <= 65535;
+}
+
+bool IsAddressLiteral(const std::string& text) {
+  return !text.empty() && text.find_first_not_of("0123456789abcdefABCDEF.:") == std::string::npos;
 }
 
 }  // namespace
@@ -62,7 +79,10 @@ bool WindowsVpnPlugin::AddFirewallRules(const std::string& rule_set_name, const 
                "\" enable=yes profile=any", "WindowsVpnPlugin::AddFirewallRules - App outbound rule added");
     }
 
-    if (!port.empty()) {
+    if (!port.empty() && !IsPortNumber(port)) {
+      Log("WindowsVpnPlugin::AddFirewallRules - Endpoint port is not a port number, UDP rules skipped: " +
+          EscapedForLog(port));
+    } else if (!port.empty()) {
       add_rule(" UDP\" dir=out action=allow protocol=udp remoteport=", port, " enable=yes profile=any",
                "WindowsVpnPlugin::AddFirewallRules - UDP outbound port " + port + " rule added");
       add_rule(" UDP In\" dir=in action=allow protocol=udp localport=", port, " enable=yes profile=any",
@@ -72,7 +92,10 @@ bool WindowsVpnPlugin::AddFirewallRules(const std::string& rule_set_name, const 
     // The first address of the list, without its prefix length.
     const std::string address_line = ExtractConfigValue(config, "Address");
     const std::string address = address_line.substr(0, address_line.find('/'));
-    if (!address.empty()) {
+    if (!address.empty() && !IsAddressLiteral(address)) {
+      Log("WindowsVpnPlugin::AddFirewallRules - Address is not an IP address, VPN rules skipped: " +
+          EscapedForLog(address));
+    } else if (!address.empty()) {
       add_rule(" VPN In\" dir=in action=allow protocol=any localip=", address, " enable=yes profile=any",
                "WindowsVpnPlugin::AddFirewallRules - VPN inbound rule added for IP: " + address);
       add_rule(" VPN Out\" dir=out action=allow protocol=any localip=", address, " enable=yes profile=any",

@@ -11,7 +11,7 @@ namespace tarvex {
 // The configuration file stays on every path: it is removed with the tunnel.
 bool WindowsVpnPlugin::CreateWireGuardTunnel(const std::string& config, const std::string& network_id) {
   Log("WindowsVpnPlugin::CreateWireGuardTunnel - Creating WireGuard tunnel for: " +
-      NetworkIdForLog(network_id));
+      EscapedForLog(network_id));
   try {
     if (config.empty()) {
       Log("WindowsVpnPlugin::CreateWireGuardTunnel - Config is empty");
@@ -23,7 +23,7 @@ bool WindowsVpnPlugin::CreateWireGuardTunnel(const std::string& config, const st
     }
     if (!IsAcceptedNetworkId(network_id)) {
       Log("WindowsVpnPlugin::CreateWireGuardTunnel - Network ID refused, not a valid tunnel name: " +
-          NetworkIdForLog(network_id));
+          EscapedForLog(network_id));
       return false;
     }
 

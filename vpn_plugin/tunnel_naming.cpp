@@ -28,9 +28,9 @@ bool IsAcceptedNetworkId(std::string_view network_id) {
   return true;
 }
 
-std::string NetworkIdForLog(std::string_view network_id) {
+std::string EscapedForLog(std::string_view text) {
   std::string logged;
-  for (const char c : network_id) {
+  for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte < 0x20 || byte > 0x7E || c == '\\') {
       char escaped[5];

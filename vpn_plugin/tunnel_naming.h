@@ -14,10 +14,10 @@ namespace tarvex {
 // split a command line or name another tunnel's service.
 bool IsAcceptedNetworkId(std::string_view network_id);
 
-// The id as a log line may carry it: control characters, NUL, backslash and
-// bytes above 0x7E are written as \xNN, so a hostile id cannot forge lines.
-// An accepted id holds none of these and comes back unchanged.
-std::string NetworkIdForLog(std::string_view network_id);
+// Text as a log line may carry it: control characters, NUL, backslash and
+// bytes above 0x7E are written as \xNN, so hostile text cannot forge lines.
+// An accepted network id holds none of these and comes back unchanged.
+std::string EscapedForLog(std::string_view text);
 
 // The folder of the configuration files: "TEMP" followed by "\wg", or
 // "C:\Temp\wg" when "TEMP" is not set. The value is used as it is, a trailing

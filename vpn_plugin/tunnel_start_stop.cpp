@@ -44,7 +44,7 @@ void WindowsVpnPlugin::StartTunnel(const MethodCall& call, std::unique_ptr<Metho
       return;
     }
     const std::string& config_text = config->second.Get<std::string>();
-    Log("WindowsVpnPlugin::StartTunnel - Creating tunnel with networkId: " + NetworkIdForLog(network_id));
+    Log("WindowsVpnPlugin::StartTunnel - Creating tunnel with networkId: " + EscapedForLog(network_id));
     const bool created = CreateWindowsVPNTunnel(config_text, network_id);
     Log(created ? "WindowsVpnPlugin::StartTunnel - Tunnel created successfully"
                 : "WindowsVpnPlugin::StartTunnel - Failed to create tunnel");
@@ -64,7 +64,7 @@ void WindowsVpnPlugin::StopTunnel(const MethodCall& call, std::unique_ptr<Method
   }
   try {
     const std::string network_id = ReadNetworkId(*arguments);
-    Log("WindowsVpnPlugin::StopTunnel - Removing tunnel with networkId: " + NetworkIdForLog(network_id));
+    Log("WindowsVpnPlugin::StopTunnel - Removing tunnel with networkId: " + EscapedForLog(network_id));
     const bool removed = RemoveWindowsVPNTunnel(network_id);
     Log(removed ? "WindowsVpnPlugin::StopTunnel - Tunnel removed successfully"
                 : "WindowsVpnPlugin::StopTunnel - Failed to remove tunnel");
@@ -79,7 +79,7 @@ void WindowsVpnPlugin::StopTunnel(const MethodCall& call, std::unique_ptr<Method
 // simply be tried again. A registered id is not created twice, whatever the
 // configuration says now.
 bool WindowsVpnPlugin::CreateWindowsVPNTunnel(const std::string& config, const std::string& network_id) {
-  Log("WindowsVpnPlugin::CreateWindowsVPNTunnel - networkId: " + NetworkIdForLog(network_id));
+  Log("WindowsVpnPlugin::CreateWindowsVPNTunnel - networkId: " + EscapedForLog(network_id));
   const bool registered = tunnels_.count(network_id) != 0;
   try {
     if (registered) {
@@ -107,11 +107,11 @@ bool WindowsVpnPlugin::CreateWindowsVPNTunnel(const std::string& config, const s
 // other, and a step that fails does not stop the next. An id that can never
 // have been a tunnel is refused before anything is touched.
 bool WindowsVpnPlugin::RemoveWindowsVPNTunnel(const std::string& network_id) {
-  Log("WindowsVpnPlugin::RemoveWindowsVPNTunnel - networkId: " + NetworkIdForLog(network_id));
+  Log("WindowsVpnPlugin::RemoveWindowsVPNTunnel - networkId: " + EscapedForLog(network_id));
   try {
     if (!IsAcceptedNetworkId(network_id)) {
       Log("WindowsVpnPlugin::RemoveWindowsVPNTunnel - Network ID refused, not a valid tunnel name: " +
-          NetworkIdForLog(network_id));
+          EscapedForLog(network_id));
       return false;
     }
     const std::string tunnel_name = "tarvex_" + network_id;

@@ -86,4 +86,19 @@ class RecordReader {
   std::uint64_t start_;
 };
 
+// The state of the service "WireGuardTunnel$" + `tunnel`, or 0 when the
+// Service Control Manager does not know it.
+inline DWORD StateOf(const std::string& tunnel) {
+  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+  const std::wstring name = L"WireGuardTunnel$" + std::wstring(tunnel.begin(), tunnel.end());
+  SC_HANDLE service = OpenServiceW(manager, name.c_str(), SERVICE_QUERY_STATUS);
+  SERVICE_STATUS status{};
+  const bool known = service != nullptr && QueryServiceStatus(service, &status);
+  if (service != nullptr) {
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(manager);
+  return known ? status.dwCurrentState : 0;
+}
+
 }  // namespace standin_test

@@ -26,19 +26,6 @@ std::wstring ServiceName(const std::string& tunnel) {
   return L"WireGuardTunnel$" + std::wstring(tunnel.begin(), tunnel.end());
 }
 
-// The service's state, or 0 when the Service Control Manager does not know it.
-DWORD StateOf(const std::string& tunnel) {
-  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-  SC_HANDLE service = OpenServiceW(manager, ServiceName(tunnel).c_str(), SERVICE_QUERY_STATUS);
-  SERVICE_STATUS status{};
-  const bool known = service != nullptr && QueryServiceStatus(service, &status);
-  if (service != nullptr) {
-    CloseServiceHandle(service);
-  }
-  CloseServiceHandle(manager);
-  return known ? status.dwCurrentState : 0;
-}
-
 // Polls until the state satisfies `done`; answers the last state seen and
 // how long it took.
 template <typename Done>

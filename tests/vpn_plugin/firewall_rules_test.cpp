@@ -64,6 +64,32 @@ TEST_F(FirewallRulesTest, RulesWithoutTheirFieldAreSkippedSilently) {
   }
 }
 
+// Values that would change what netsh is asked for, or open everything, are not inserted.
+TEST_F(FirewallRulesTest, OnlyAPortNumberAndAnAddressLiteralReachTheCommandLines) {
+  const char* const configs[] = {
+      "Endpoint = h:51820 dir=in\nAddress = any\n", "Endpoint = h:0\nAddress = 10.0.0.2, fd00::2\n",
+      "Endpoint = h:65536\nAddress = 10.0.0.2\" remoteip=\"any\n", "Endpoint = h:5182x\nAddress = \x1B[2J\n"};
+  for (const char* config : configs) {
+    windows.launches.clear();
+    windows.applications.clear();
+    EXPECT_TRUE(plugin.AddFirewallRules("tarvex_office", config));
+    EXPECT_EQ(NetshLines(), Join({kDeletes, kProgramRules})) << config;
+  }
+  const std::vector<std::string> lines = LogLines();
+  EXPECT_EQ(
+      std::vector<std::string>(lines.end() - 3, lines.end()),
+      (std::vector<std::string>{
+          "WindowsVpnPlugin::AddFirewallRules - Endpoint port is not a port number, UDP rules skipped: 5182x",
+          "WindowsVpnPlugin::AddFirewallRules - Address is not an IP address, VPN rules skipped: \\x1B[2J",
+          "WindowsVpnPlugin::AddFirewallRules - All firewall rules added for: tarvex_office"}));
+
+  windows.launches.clear();
+  windows.applications.clear();
+  EXPECT_TRUE(
+      plugin.AddFirewallRules("tarvex_office", "Endpoint = [2001:db8::1]:1\nAddress = FD42::2/128\n"));
+  EXPECT_EQ(NetshLines().size(), 9u + 4 + 2 + 3);
+}
+
 // A path that names no folder of ours must not open the firewall for it.
 TEST_F(FirewallRulesTest, AnUnreadableOrCutModulePathLeavesOutTheProgramRules) {
   for (const bool cut : {false, true}) {

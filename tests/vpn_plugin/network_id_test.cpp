@@ -19,8 +19,8 @@ TEST(NetworkIdTest, OnlyIdsThatMakeAWireGuardTunnelNameAreAccepted) {
 }
 
 TEST(NetworkIdTest, LoggedIdsCarryNoControlBytesBackslashesOrHighBytes) {
-  EXPECT_EQ(NetworkIdForLog("office-1.=+_"), "office-1.=+_");
-  EXPECT_EQ(NetworkIdForLog(std::string("a\0b\r\n\\\x7F\xC3\xA9 \"/", 12)),
+  EXPECT_EQ(EscapedForLog("office-1.=+_"), "office-1.=+_");
+  EXPECT_EQ(EscapedForLog(std::string("a\0b\r\n\\\x7F\xC3\xA9 \"/", 12)),
             "a\\x00b\\x0D\\x0A\\x5C\\x7F\\xC3\\xA9 \"/");
 }
 
@@ -30,7 +30,7 @@ class HostileIdTest : public TunnelTest, public ::testing::WithParamInterface<st
 // anything, and every line it logs is one line of the plugin's own.
 TEST_P(HostileIdTest, IsRefusedWithoutTouchingTheMachineOrForgingLogLines) {
   const std::string id = GetParam();
-  const std::string logged = NetworkIdForLog(id);
+  const std::string logged = EscapedForLog(id);
   const std::size_t files_before = windows.files.size();
 
   EXPECT_EQ(Call("startTunnel",

@@ -36,6 +36,7 @@ using flutter::EncodableMap;
 using flutter::EncodableValue;
 using standin_test::ProgramFolder;
 using standin_test::RecordReader;
+using standin_test::StateOf;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
@@ -60,20 +61,6 @@ std::string SystemFolder() {
   char folder[MAX_PATH] = {};
   GetSystemDirectoryA(folder, MAX_PATH);
   return folder;
-}
-
-// The service's state, or 0 when the Service Control Manager does not know it.
-DWORD StateOf(const std::string& tunnel) {
-  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-  const std::wstring name = L"WireGuardTunnel$" + std::wstring(tunnel.begin(), tunnel.end());
-  SC_HANDLE service = OpenServiceW(manager, name.c_str(), SERVICE_QUERY_STATUS);
-  SERVICE_STATUS status{};
-  const bool known = service != nullptr && QueryServiceStatus(service, &status);
-  if (service != nullptr) {
-    CloseServiceHandle(service);
-  }
-  CloseServiceHandle(manager);
-  return known ? status.dwCurrentState : 0;
 }
 
 // "send" line of a method call, encoded as the Flutter side encodes it.
