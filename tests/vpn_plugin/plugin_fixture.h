@@ -66,6 +66,14 @@ class PluginTest : public ::testing::Test {
   void TearDown() override { EXPECT_EQ(windows.OpenHandles(), 0u) << "a handle or buffer was left open"; }
 
   std::vector<std::string> LogLines() const { return LogLinesOf(windows); }
+  // The log's lines from the `first`-th on, or its last `count` lines.
+  std::vector<std::string> LogLinesFrom(std::size_t first) const {
+    const std::vector<std::string> lines = LogLines();
+    return std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(first), lines.end());
+  }
+  std::vector<std::string> LastLogLines(std::size_t count) const {
+    return LogLinesFrom(LogLines().size() - count);
+  }
 
   // Sends a method call to the plugin; answers its reply as RecordedResult writes it.
   std::string Call(const std::string& method, std::unique_ptr<flutter::EncodableValue> arguments) {

@@ -107,15 +107,13 @@ TEST_F(TunnelCreationTest, StopsWhereAStepCannotGoOn) {
 
   windows.files.erase(kWireGuardExe);
   EXPECT_FALSE(plugin.CreateWireGuardTunnel(kConfig, "office"));
-  const std::vector<std::string> lines = LogLines();
-  EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
+  EXPECT_EQ(LastLogLines(2),
             (std::vector<std::string>{kCreate + "WireGuard executable not found in bundle or system",
                                       kCreate + "Please ensure wireguard.exe is in the bin/ directory"}));
 
   EXPECT_FALSE(plugin.CreateWireGuardTunnel("", ""));
   EXPECT_FALSE(plugin.CreateWireGuardTunnel(kConfig, ""));
-  const std::vector<std::string> refusals = LogLines();
-  EXPECT_EQ(std::vector<std::string>(refusals.end() - 4, refusals.end()),
+  EXPECT_EQ(LastLogLines(4),
             (std::vector<std::string>{
                 kCreate + "Creating WireGuard tunnel for: ", kCreate + "Config is empty",
                 kCreate + "Creating WireGuard tunnel for: ", kCreate + "Network ID is empty"}));

@@ -1,3 +1,5 @@
+#include <optional>
+
 #include "tunnel_fixture.h"
 
 namespace tarvex {
@@ -22,75 +24,40 @@ class TunnelMethodsTest : public TunnelTest {
 
 struct ArgumentCase {
   const char* method;
-  std::function<std::unique_ptr<EncodableValue>()> arguments;
-  const char* reply;
+  std::optional<EncodableValue> arguments;  // none: the call carries none
+  std::string reply;
   std::vector<std::string> lines;  // after "HandleMethodCall called: " and the method's "called" line
 };
 
 TEST_F(TunnelMethodsTest, ArgumentsThatCannotBeReadGetTheirErrorReplies) {
-  const std::string start = "WindowsVpnPlugin::StartTunnel - ";
+  const std::string invalid_start = "INVALID_ARGUMENTS: Invalid arguments for startTunnel";
   const std::string bad_start = "START_TUNNEL_ERROR: Failed to start tunnel: bad variant access";
-  const std::string bad_stop = "STOP_TUNNEL_ERROR: Failed to stop tunnel: bad variant access";
-  const std::string invalid = start + "Invalid arguments";
+  const std::vector<std::string> invalid = {"WindowsVpnPlugin::StartTunnel - Invalid arguments"};
+  const std::vector<std::string> bad = {"WindowsVpnPlugin::StartTunnel - Exception: bad variant access"};
   const ArgumentCase cases[] = {
+      {"startTunnel", std::nullopt, invalid_start, invalid},
+      {"startTunnel", EncodableValue(), invalid_start, invalid},
+      {"startTunnel", EncodableList{EncodableValue("office")}, invalid_start, invalid},
+      {"startTunnel", EncodableValue("office"), invalid_start, invalid},
       {"startTunnel",
-       [] { return nullptr; },
-       "INVALID_ARGUMENTS: Invalid arguments for startTunnel",
-       {invalid}},
-      {"startTunnel",
-       [] { return Arguments(EncodableValue()); },
-       "INVALID_ARGUMENTS: Invalid arguments for startTunnel",
-       {invalid}},
-      {"startTunnel",
-       [] { return Arguments(EncodableList{EncodableValue("office")}); },
-       "INVALID_ARGUMENTS: Invalid arguments for startTunnel",
-       {invalid}},
-      {"startTunnel",
-       [] { return Arguments(EncodableValue("office")); },
-       "INVALID_ARGUMENTS: Invalid arguments for startTunnel",
-       {invalid}},
-      {"startTunnel",
-       [] {
-         return Arguments(EncodableMap{{"networkId", "office"}});
-       },
+       EncodableMap{{"networkId", "office"}},
        "INVALID_CONFIG: No config provided",
-       {start + "No config provided"}},
-      {"startTunnel",
-       [] {
-         return Arguments(EncodableMap{{"networkId", 7}});
-       },
-       bad_start.c_str(),
-       {start + "Exception: bad variant access"}},
-      {"startTunnel",
-       [] {
-         return Arguments(EncodableMap{{"networkId", 7}, {"config", kConfig}});
-       },
-       bad_start.c_str(),
-       {start + "Exception: bad variant access"}},
-      {"startTunnel",
-       [] {
-         return Arguments(EncodableMap{{"config", EncodableValue()}});
-       },
-       bad_start.c_str(),
-       {start + "Exception: bad variant access"}},
+       {"WindowsVpnPlugin::StartTunnel - No config provided"}},
+      {"startTunnel", EncodableMap{{"networkId", 7}}, bad_start, bad},
+      {"startTunnel", EncodableMap{{"networkId", 7}, {"config", kConfig}}, bad_start, bad},
+      {"startTunnel", EncodableMap{{"config", EncodableValue()}}, bad_start, bad},
+      {"stopTunnel", EncodableList{}, "INVALID_ARGUMENTS: Invalid arguments for stopTunnel", {}},
+      {"stopTunnel", std::nullopt, "INVALID_ARGUMENTS: Invalid arguments for stopTunnel", {}},
       {"stopTunnel",
-       [] { return Arguments(EncodableList{}); },
-       "INVALID_ARGUMENTS: Invalid arguments for stopTunnel",
-       {}},
-      {"stopTunnel", [] { return nullptr; }, "INVALID_ARGUMENTS: Invalid arguments for stopTunnel", {}},
-      {"stopTunnel",
-       [] {
-         return Arguments(EncodableMap{{"networkId", true}});
-       },
-       bad_stop.c_str(),
+       EncodableMap{{"networkId", true}},
+       "STOP_TUNNEL_ERROR: Failed to stop tunnel: bad variant access",
        {"WindowsVpnPlugin::StopTunnel - Exception: bad variant access"}},
   };
   for (const ArgumentCase& c : cases) {
     const std::size_t before = LogLines().size();
-    EXPECT_EQ(Call(c.method, c.arguments()), c.reply);
-    const std::vector<std::string> lines = LogLines();
+    EXPECT_EQ(Call(c.method, c.arguments ? Arguments(*c.arguments) : nullptr), c.reply);
     const std::string method = c.method;
-    EXPECT_EQ(std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end()),
+    EXPECT_EQ(LogLinesFrom(before),
               Join({{"WindowsVpnPlugin::HandleMethodCall called: " + method,
                      std::string(method == "startTunnel" ? "WindowsVpnPlugin::StartTunnel called"
                                                          : "WindowsVpnPlugin::StopTunnel called")},
@@ -209,8 +176,7 @@ TEST_F(TunnelMethodsTest, StopTunnel_IsBestEffortForUnknownIdsAndFailedUninstall
   windows.AddService(u"WireGuardTunnel$tarvex_stuck", kServiceRunning);
   windows.files.erase(kWireGuardExe);
   EXPECT_EQ(Stop("stuck"), "true");
-  const std::vector<std::string> lines = LogLines();
-  EXPECT_EQ(std::vector<std::string>(lines.end() - 4, lines.end()),
+  EXPECT_EQ(LastLogLines(4),
             (std::vector<std::string>{
                 "WindowsVpnPlugin::UninstallWireGuardTunnel - wireguard.exe not found",
                 "WindowsVpnPlugin::RemoveWindowsVPNTunnel - Failed to uninstall WireGuard tunnel",
