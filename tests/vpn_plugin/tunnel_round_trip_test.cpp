@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -25,8 +26,11 @@
 #include "embedding/plugin_registrar_windows.h"
 #include "embedding/project_bundle.h"
 #include "embedding/standard_method_codec.h"
-#include "tests/standins/standin_test_support.h"
 #include "tests/support/hex_bytes.h"
+#include "vpn_plugin/child_process.h"
+#include "vpn_plugin/owned.h"
+#include "vpn_plugin/text_conversion.h"
+#include "vpn_plugin/win32/win32_api.h"
 #include "vpn_plugin/windows_vpn_plugin.h"
 
 namespace tarvex {
@@ -34,9 +38,6 @@ namespace {
 
 using flutter::EncodableMap;
 using flutter::EncodableValue;
-using standin_test::ProgramFolder;
-using standin_test::RecordReader;
-using standin_test::StateOf;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
@@ -48,6 +49,12 @@ const std::string kConfig =
     "AllowedIPs = 0.0.0.0/0\n";
 const std::string kTrue = "reply tarvex/windows_vpn 0001";
 const std::string kFalse = "reply tarvex/windows_vpn 0002";
+
+std::string ProgramFolder() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return std::string(path).substr(0, std::string(path).rfind('\\'));
+}
 
 std::string Read(const std::string& path) {
   std::ostringstream contents;
@@ -62,6 +69,40 @@ std::string SystemFolder() {
   GetSystemDirectoryA(folder, MAX_PATH);
   return folder;
 }
+
+// The state of the tunnel's service, or 0 when the Service Control Manager does not know it.
+Dword StateOf(const std::string& tunnel) {
+  Win32Api windows;
+  OwnedServiceHandle manager(windows, windows.OpenSCManagerW(nullptr, nullptr, kScManagerConnect));
+  OwnedServiceHandle service(
+      windows, windows.OpenServiceW(manager.get(), WidenName("WireGuardTunnel$" + tunnel).c_str(),
+                                    kServiceQueryStatus));
+  ServiceStatus status{};
+  return service && windows.QueryServiceStatus(service.get(), &status) ? status.current_state : 0;
+}
+
+// A stand-in's record: the lines it gains after the reader is made.
+class RecordReader {
+ public:
+  explicit RecordReader(std::string path) : path_(std::move(path)), known_(Lines().size()) {}
+  std::vector<std::string> NewLines() const {
+    std::vector<std::string> lines = Lines();
+    lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(std::min(known_, lines.size())));
+    return lines;
+  }
+
+ private:
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> lines;
+    std::istringstream text(Read(path_));
+    for (std::string line; std::getline(text, line, '\n');) {
+      lines.push_back(!line.empty() && line.back() == '\r' ? line.substr(0, line.size() - 1) : line);
+    }
+    return lines;
+  }
+  std::string path_;
+  std::size_t known_;
+};
 
 // "send" line of a method call, encoded as the Flutter side encodes it.
 std::string Send(const std::string& method, std::unique_ptr<EncodableValue> arguments) {
@@ -106,8 +147,10 @@ class TunnelRoundTripTest : public ::testing::Test {
   static void RemoveTunnelServices() {
     for (const char* tunnel : {"tarvex_office", "tarvex_home", "tarvex_broken", "tarvex_default"}) {
       if (StateOf(tunnel) != 0) {
-        standin_test::RunProgram("\"" + ProgramFolder() + "\\bin\\wireguard.exe\" /uninstalltunnelservice " +
-                                 tunnel);
+        Win32Api windows;
+        RunHiddenCommand(windows,
+                         "\"" + ProgramFolder() + "\\bin\\wireguard.exe\" /uninstalltunnelservice " + tunnel,
+                         15000);
       }
     }
   }
@@ -200,7 +243,7 @@ std::vector<std::string> RuleLines(const std::string& tunnel, bool adds) {
 TEST_F(TunnelRoundTripTest, StartRunsTheTunnelAndStopRemovesServiceRulesAndFile) {
   EXPECT_THAT(RunScript({StartLine("office"), kIsConnected}), ElementsAre(kTrue, kTrue, "end"));
 
-  EXPECT_EQ(StateOf("tarvex_office"), static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(StateOf("tarvex_office"), kServiceRunning);
   EXPECT_EQ(CommandLines(netsh_.NewLines()), RuleLines("tarvex_office", true));
   std::string stored;
   for (const char c : kConfig) {
@@ -221,12 +264,12 @@ TEST_F(TunnelRoundTripTest, StartRunsTheTunnelAndStopRemovesServiceRulesAndFile)
 TEST_F(TunnelRoundTripTest, TwoTunnelsRunTogetherAndStopOneAtATime) {
   EXPECT_THAT(RunScript({StartLine("office"), StartLine("home"), kIsConnected}),
               ElementsAre(kTrue, kTrue, kTrue, "end"));
-  EXPECT_EQ(StateOf("tarvex_office"), static_cast<DWORD>(SERVICE_RUNNING));
-  EXPECT_EQ(StateOf("tarvex_home"), static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(StateOf("tarvex_office"), kServiceRunning);
+  EXPECT_EQ(StateOf("tarvex_home"), kServiceRunning);
 
   EXPECT_THAT(RunScript({StopLine("office"), kIsConnected}), ElementsAre(kTrue, kTrue, "end"));
   EXPECT_EQ(StateOf("tarvex_office"), 0u);
-  EXPECT_EQ(StateOf("tarvex_home"), static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(StateOf("tarvex_home"), kServiceRunning);
   EXPECT_TRUE(Exists(ConfigPath("tarvex_home")));
 
   EXPECT_THAT(RunScript({StopLine("home"), kIsConnected}), ElementsAre(kTrue, kFalse, "end"));
