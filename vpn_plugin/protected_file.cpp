@@ -27,7 +27,7 @@ std::string CurrentUserSid(WindowsApi& windows) {
     return std::string();
   }
   // The record's SID points into the same buffer, which is alive until we return.
-  TokenUser user;
+  TokenUser user{};
   std::memcpy(&user, buffer.data(), sizeof user);
   char* text = nullptr;
   if (!windows.ConvertSidToStringSidA(user.sid, &text)) {
