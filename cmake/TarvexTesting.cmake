@@ -33,12 +33,19 @@ endmacro()
 
 include(GoogleTest)
 
-# tarvex_add_gtest(<name> SOURCES ... [LIBRARIES ...] [DISPLAY] [NATIVE_ONLY] [WINDOWS_ONLY]
-#                  [TIMEOUT seconds])
+# tarvex_add_gtest(<name> SOURCES ... [LIBRARIES ...] [DISPLAY] [SERVICES] [NATIVE_ONLY]
+#                  [WINDOWS_ONLY] [TIMEOUT seconds])
 # DISPLAY: the Windows run needs the shared Xvfb display; such tests take a
 # resource lock so they never share the screen with each other.
+# SERVICES: the Windows run creates tunnel services, asks whether one runs
+# ("isConnected") or runs netsh. Every such test takes the resource lock
+# wine_services, since one prefix (and so one Service Control Manager) serves
+# all Windows tests and a running "WireGuardTunnel$..." service answers
+# "isConnected" for everyone; each must leave no such service behind. Their
+# environment carries WINEDLLOVERRIDES=netsh.exe=n, so the netsh stand-in in
+# the prefix's system32 runs instead of Wine's built-in netsh.
 function(tarvex_add_gtest name)
-  cmake_parse_arguments(ARG "DISPLAY;NATIVE_ONLY;WINDOWS_ONLY" "TIMEOUT" "SOURCES;LIBRARIES" ${ARGN})
+  cmake_parse_arguments(ARG "DISPLAY;SERVICES;NATIVE_ONLY;WINDOWS_ONLY" "TIMEOUT" "SOURCES;LIBRARIES" ${ARGN})
   if(ARG_NATIVE_ONLY AND WIN32)
     return()
   endif()
@@ -53,10 +60,20 @@ function(tarvex_add_gtest name)
   if(CMAKE_CROSSCOMPILING)
     add_test(NAME ${name} COMMAND ${name})
     set(env "TARVEX_WINE_ROOT=${CMAKE_BINARY_DIR}")
+    set(locks "")
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${ARG_TIMEOUT})
     if(ARG_DISPLAY)
       list(APPEND env "TARVEX_WINE_DISPLAY=1")
-      set_tests_properties(${name} PROPERTIES RESOURCE_LOCK xdisplay)
+      list(APPEND locks xdisplay)
+    endif()
+    if(ARG_SERVICES)
+      list(APPEND env "WINEDLLOVERRIDES=netsh.exe=n")
+      list(APPEND locks wine_services)
+      # The stand-ins these tests drive.
+      add_dependencies(${name} wireguard_standin netsh_standin)
+    endif()
+    if(locks)
+      set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${locks}")
     endif()
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}")
   else()

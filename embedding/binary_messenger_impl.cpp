@@ -14,15 +14,24 @@ void ForwardReply(const uint8_t* data, size_t data_size, void* user_data) {
   (*reply)(data, data_size);
 }
 
-// Lock and unlock of the library's messenger as one scope.
+// The library's messenger lock as one scope. While it is held the engine
+// cannot go away, so what available() says holds until the scope ends. A
+// null messenger is neither locked nor ever available.
 class MessengerLock {
  public:
   explicit MessengerLock(FlutterDesktopMessenger* messenger)
-      : messenger_(FlutterDesktopMessengerLock(messenger)) {}
-  ~MessengerLock() { FlutterDesktopMessengerUnlock(messenger_); }
+      : messenger_(messenger != nullptr ? FlutterDesktopMessengerLock(messenger) : nullptr) {}
+  ~MessengerLock() {
+    if (messenger_ != nullptr) {
+      FlutterDesktopMessengerUnlock(messenger_);
+    }
+  }
 
   MessengerLock(const MessengerLock&) = delete;
   MessengerLock& operator=(const MessengerLock&) = delete;
+
+  // The engine is still there to take a call.
+  bool available() const { return messenger_ != nullptr && FlutterDesktopMessengerIsAvailable(messenger_); }
 
  private:
   FlutterDesktopMessenger* messenger_;
@@ -50,7 +59,7 @@ void DispatchToHandler(FlutterDesktopMessenger* messenger, const FlutterDesktopM
 
   BinaryReply reply = [pending](const uint8_t* reply_data, size_t reply_size) {
     MessengerLock lock(pending->messenger.get());
-    if (!FlutterDesktopMessengerIsAvailable(pending->messenger.get())) {
+    if (!lock.available()) {
       // The engine is gone; there is nobody left to answer.
       return;
     }
@@ -63,20 +72,35 @@ void DispatchToHandler(FlutterDesktopMessenger* messenger, const FlutterDesktopM
     pending->response_handle = nullptr;
   };
 
-  // A copy, so a handler that replaces or removes itself while it runs does
-  // not destroy the function object that is executing.
-  BinaryMessageHandler handler = *static_cast<BinaryMessageHandler*>(user_data);
-  handler(message->message, message->message_size, std::move(reply));
+  // The stored handler itself, so what it keeps carries over to the next
+  // message; one more owner keeps it alive should it replace or remove
+  // itself while it runs.
+  const std::shared_ptr<BinaryMessageHandler> handler =
+      *static_cast<std::shared_ptr<BinaryMessageHandler>*>(user_data);
+  (*handler)(message->message, message->message_size, std::move(reply));
 }
 
 }  // namespace
 
-BinaryMessengerImpl::BinaryMessengerImpl(FlutterDesktopMessenger* messenger) : messenger_(messenger) {}
+BinaryMessengerImpl::BinaryMessengerImpl(FlutterDesktopMessenger* messenger) : messenger_(messenger) {
+  if (messenger_ != nullptr) {
+    FlutterDesktopMessengerAddRef(messenger_);
+  }
+}
 
-BinaryMessengerImpl::~BinaryMessengerImpl() = default;
+BinaryMessengerImpl::~BinaryMessengerImpl() {
+  if (messenger_ != nullptr) {
+    FlutterDesktopMessengerRelease(messenger_);
+  }
+}
 
 void BinaryMessengerImpl::Send(const std::string& channel, const uint8_t* message, size_t message_size,
                                BinaryReply reply) const {
+  MessengerLock lock(messenger_);
+  if (!lock.available()) {
+    // Nobody to send to; the reply is dropped without being called.
+    return;
+  }
   if (!reply) {
     FlutterDesktopMessengerSend(messenger_, channel.c_str(), message, message_size);
     return;
@@ -92,12 +116,18 @@ void BinaryMessengerImpl::Send(const std::string& channel, const uint8_t* messag
 void BinaryMessengerImpl::SetMessageHandler(const std::string& channel, BinaryMessageHandler handler) {
   if (!handler) {
     handlers_.erase(channel);
-    FlutterDesktopMessengerSetCallback(messenger_, channel.c_str(), nullptr, nullptr);
+    MessengerLock lock(messenger_);
+    if (lock.available()) {
+      FlutterDesktopMessengerSetCallback(messenger_, channel.c_str(), nullptr, nullptr);
+    }
     return;
   }
-  BinaryMessageHandler& stored = handlers_[channel];
-  stored = std::move(handler);
-  FlutterDesktopMessengerSetCallback(messenger_, channel.c_str(), DispatchToHandler, &stored);
+  std::shared_ptr<BinaryMessageHandler>& stored = handlers_[channel];
+  stored = std::make_shared<BinaryMessageHandler>(std::move(handler));
+  MessengerLock lock(messenger_);
+  if (lock.available()) {
+    FlutterDesktopMessengerSetCallback(messenger_, channel.c_str(), DispatchToHandler, &stored);
+  }
 }
 
 }  // namespace flutter

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "embedding/binary_messenger.h"
@@ -13,7 +14,11 @@ namespace flutter {
 // The BinaryMessenger over the engine library's messenger handle.
 class BinaryMessengerImpl : public BinaryMessenger {
  public:
-  // `messenger` is not owned; it comes from the engine or a plugin registrar.
+  // `messenger` comes from the engine or a plugin registrar. The wrapper
+  // holds a reference to it for its whole life, so it may outlive the engine
+  // (a plugin's registrar lives until process exit): from then on Send sends
+  // nothing and SetMessageHandler changes only the wrapper's own table. A
+  // null messenger (the engine was refused) never reaches the library.
   explicit BinaryMessengerImpl(FlutterDesktopMessenger* messenger);
   ~BinaryMessengerImpl() override;
 
@@ -26,10 +31,12 @@ class BinaryMessengerImpl : public BinaryMessenger {
 
  private:
   FlutterDesktopMessenger* messenger_;
-  // The library is given the address of a stored handler as user data, so a
-  // handler must stay where it is while it is registered; map nodes never
-  // move.
-  std::map<std::string, BinaryMessageHandler> handlers_;
+  // Each handler sits behind a shared owner so that a message can hold one
+  // more owner while the handler runs: a handler that replaces or removes
+  // itself is still alive until it returns. The library is given the
+  // address of the stored owner as user data, so it must stay where it is
+  // while it is registered; map nodes never move.
+  std::map<std::string, std::shared_ptr<BinaryMessageHandler>> handlers_;
 };
 
 }  // namespace flutter

@@ -108,10 +108,11 @@ class EncodableValue : public EncodableValueVariant {
 
   bool IsNull() const { return std::holds_alternative<std::monostate>(*this); }
 
-  // Typed access. A value that holds another alternative raises
-  // std::bad_variant_access whose text is "bad variant access" on every
-  // standard library; callers report that text, so use these rather than
-  // std::get, whose text differs between libraries.
+  // Typed access. A value that holds another alternative raises a
+  // default-constructed std::bad_variant_access, whose text the standard
+  // leaves to the library: with libstdc++ (the g++ and MinGW-w64 builds) it
+  // is "bad variant access", which callers report. std::get there says
+  // "std::get: wrong index for variant" instead, so use these.
   template <typename T>
   const T& Get() const {
     if (!std::holds_alternative<T>(*this)) {

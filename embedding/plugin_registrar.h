@@ -24,7 +24,11 @@ class PluginRegistrar {
   PluginRegistrar(const PluginRegistrar&) = delete;
   PluginRegistrar& operator=(const PluginRegistrar&) = delete;
 
+  // Safe to use for the registrar's whole life: once the engine is gone it
+  // sends nothing and only keeps its own handler table.
   BinaryMessenger* messenger() { return messenger_.get(); }
+  // Must not be used once the engine is gone: the library's texture
+  // registrar goes with the engine.
   TextureRegistrar* texture_registrar() { return texture_registrar_.get(); }
 
   // The registrar owns `plugin` from now on.

@@ -14,7 +14,8 @@ class PluginRegistrarWindows : public PluginRegistrar {
   explicit PluginRegistrarWindows(FlutterDesktopPluginRegistrar* registrar);
   ~PluginRegistrarWindows() override;
 
-  // Null when the engine has no view.
+  // Null when the engine has no view. Must not be used once the engine is
+  // gone: the library's view goes with it.
   FlutterView* GetView() { return view_.get(); }
 
  private:

@@ -17,6 +17,10 @@ class ProjectBundle {
   explicit ProjectBundle(std::wstring_view bundle_directory);
 
   void set_dart_entrypoint_arguments(std::vector<std::string>&& arguments);
+  // The host leaves the entrypoint empty and both options 0; the engine is
+  // handed whatever is set here.
+  void set_dart_entrypoint(std::string entrypoint);
+  void set_engine_options(int32_t option_1, int32_t option_2);
 
   const std::wstring& assets_path() const { return assets_path_; }
   const std::wstring& icu_data_path() const { return icu_data_path_; }

@@ -6,16 +6,8 @@
 
 namespace tarvex {
 
-namespace {
-
-// Reported when the exit code cannot be read: never 0, which means success
-// to every caller.
-constexpr Dword kExitCodeUnknown = 0xFFFFFFFF;
-
-}  // namespace
-
 ChildProcessOutcome RunHiddenCommand(WindowsApi& windows, std::string_view command_line,
-                                     Dword wait_milliseconds) {
+                                     Dword wait_milliseconds, const std::optional<std::string>& application) {
   StartupInfo startup{};
   startup.flags = kStartfUseShowWindow;
   startup.show_window = kSwHide;
@@ -24,9 +16,10 @@ ChildProcessOutcome RunHiddenCommand(WindowsApi& windows, std::string_view comma
   writable.push_back('\0');
 
   ProcessInformation started{};
-  if (!windows.CreateProcessA(nullptr, writable.data(), false, kCreateNoWindow, startup, &started)) {
+  if (!windows.CreateProcessA(application ? application->c_str() : nullptr, writable.data(), false,
+                              kCreateNoWindow, startup, &started)) {
     const Dword error = windows.GetLastError();
-    return ChildProcessOutcome{false, error, 0};
+    return ChildProcessOutcome{false, error, kExitCodeUnknown};
   }
   OwnedHandle process(windows, started.process);
   OwnedHandle thread(windows, started.thread);

@@ -8,7 +8,9 @@ namespace tarvex {
 // algorithms close their handles explicitly, in the order the log and the
 // system expect; the destructor is the safety net for the paths an exception
 // cuts short. Declare a manager before its service so the service goes first.
-template <typename Resource, auto Release>
+// `kEmpty` is the value that owns nothing: null for handles, -1 for a C
+// runtime file descriptor.
+template <typename Resource, auto Release, Resource kEmpty = Resource{}>
 class Owned {
  public:
   Owned(WindowsApi& windows, Resource resource) : windows_(windows), resource_(resource) {}
@@ -18,14 +20,21 @@ class Owned {
   Owned& operator=(const Owned&) = delete;
 
   Resource get() const { return resource_; }
-  explicit operator bool() const { return resource_ != nullptr; }
+  explicit operator bool() const { return resource_ != kEmpty; }
 
   void Close() {
-    if (resource_ != nullptr) {
+    if (resource_ != kEmpty) {
       Resource resource = resource_;
-      resource_ = nullptr;
+      resource_ = kEmpty;
       (windows_.*Release)(resource);
     }
+  }
+
+  // Hands the resource to a new owner that gives it back in its own way.
+  Resource Disown() {
+    Resource resource = resource_;
+    resource_ = kEmpty;
+    return resource;
   }
 
  private:
@@ -37,6 +46,9 @@ using OwnedServiceHandle = Owned<ScHandle, &WindowsApi::CloseServiceHandle>;
 using OwnedHandle = Owned<Handle, &WindowsApi::CloseHandle>;
 using OwnedSid = Owned<Sid, &WindowsApi::FreeSid>;
 using OwnedLocalText = Owned<char16_t*, &WindowsApi::LocalFree>;
+using OwnedLocalNarrowText = Owned<char*, &WindowsApi::LocalFree>;
+using OwnedSecurityDescriptor = Owned<SecurityDescriptor, &WindowsApi::LocalFree>;
+using OwnedFileDescriptor = Owned<int, &WindowsApi::CloseFd, -1>;
 using OwnedEnvValue = Owned<char*, &WindowsApi::FreeEnv>;
 using OwnedFile = Owned<FileHandle, &WindowsApi::FileClose>;
 

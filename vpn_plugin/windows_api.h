@@ -31,6 +31,8 @@ struct ModuleObject;
 using ModuleHandle = ModuleObject*;  // HMODULE
 struct FileObject;
 using FileHandle = FileObject*;  // FILE*
+struct SecurityDescriptorObject;
+using SecurityDescriptor = SecurityDescriptorObject*;  // PSECURITY_DESCRIPTOR
 
 // Our spellings of the Win32 constants the plugin uses. They cannot carry the
 // Win32 names: <windows.h> defines those as macros in the pass-through.
@@ -53,6 +55,9 @@ constexpr Dword kServiceRunning = 4;
 constexpr Dword kErrorFileNotFound = 2;
 constexpr Dword kErrorPathNotFound = 3;
 constexpr Dword kErrorAccessDenied = 5;
+constexpr Dword kErrorSharingViolation = 32;
+constexpr Dword kErrorFileExists = 80;
+constexpr Dword kErrorInsufficientBuffer = 122;
 constexpr Dword kErrorAlreadyExists = 183;
 constexpr Dword kErrorMoreData = 234;
 constexpr Dword kErrorMrMidNotFound = 317;
@@ -81,6 +86,17 @@ constexpr Dword kLangNeutralSublangDefault = 0x0400;
 constexpr Dword kInvalidFileAttributes = 0xFFFFFFFF;
 constexpr Dword kFileAttributeDirectory = 0x10;
 constexpr Dword kFileAttributeNormal = 0x80;
+
+constexpr Dword kGenericWrite = 0x40000000;
+constexpr Dword kFileShareRead = 0x01;
+constexpr Dword kFileShareWrite = 0x02;
+constexpr Dword kCreateNew = 1;
+// _O_TEXT: a C runtime descriptor that stores each line feed as CR LF.
+constexpr int kOpenText = 0x4000;
+
+constexpr Dword kTokenQuery = 0x0008;
+constexpr Dword kTokenUserInformation = 1;  // TokenUser
+constexpr Dword kSddlRevision1 = 1;
 
 constexpr Dword kSecurityBuiltinDomainRid = 32;
 constexpr Dword kDomainAliasRidAdmins = 544;
@@ -131,6 +147,12 @@ constexpr SidIdentifierAuthority kSecurityNtAuthority = {{0, 0, 0, 0, 0, 5}};
 struct StartupInfo {
   Dword flags;
   std::uint16_t show_window;
+};
+
+// TOKEN_USER: the user's SID, which points into the same buffer.
+struct TokenUser {
+  Sid sid;
+  Dword attributes;
 };
 
 // PROCESS_INFORMATION.
@@ -185,7 +207,8 @@ class WindowsApi {
   virtual bool CloseServiceHandle(ScHandle handle) = 0;
 
   // Processes. Security attributes, environment and current directory are
-  // always the defaults (null).
+  // always the defaults (null). A null application name makes Windows take
+  // the program from the command line and search for it.
   virtual bool CreateProcessA(const char* application_name, char* command_line, bool inherit_handles,
                               Dword creation_flags, const StartupInfo& startup,
                               ProcessInformation* process_information) = 0;
@@ -206,6 +229,21 @@ class WindowsApi {
   // `is_member` receives a BOOL: TRUE (1) or FALSE (0).
   virtual bool CheckTokenMembership(Handle token, Sid sid, int* is_member) = 0;
   virtual void FreeSid(Sid sid) = 0;
+  // GetCurrentProcess: a pseudo handle that needs no closing.
+  virtual Handle GetCurrentProcess() = 0;
+  // `token` receives a handle for CloseHandle.
+  virtual bool OpenProcessToken(Handle process, Dword desired_access, Handle* token) = 0;
+  // When `buffer_size` is too small: false, last error
+  // kErrorInsufficientBuffer and the size needed in `return_length`.
+  virtual bool GetTokenInformation(Handle token, Dword information_class, void* buffer, Dword buffer_size,
+                                   Dword* return_length) = 0;
+  // `text` receives a LocalAlloc'ed "S-1-..." text for LocalFree.
+  virtual bool ConvertSidToStringSidA(Sid sid, char** text) = 0;
+  // `descriptor` receives a LocalAlloc'ed self-relative descriptor for
+  // LocalFree; `size` may be null.
+  virtual bool ConvertStringSecurityDescriptorToSecurityDescriptorA(const char* text, Dword revision,
+                                                                    SecurityDescriptor* descriptor,
+                                                                    Dword* size) = 0;
 
   // Error texts. Only the FORMAT_MESSAGE_ALLOCATE_BUFFER form: `buffer`
   // receives a LocalAlloc'ed text for LocalFree. No insert arguments.
@@ -219,6 +257,23 @@ class WindowsApi {
   virtual Dword GetFileAttributesA(const char* path) = 0;
   virtual bool CreateDirectoryA(const char* path) = 0;
   virtual bool DeleteFileA(const char* path) = 0;
+  // The length of the system folder's path without its terminator; 0 on
+  // failure; the size needed (terminator included) when `size` is too small.
+  virtual Dword GetSystemDirectoryA(char* buffer, Dword size) = 0;
+  // CreateFileA with a SECURITY_ATTRIBUTES that carries `descriptor` (null:
+  // the inherited default) and no handle inheritance, no template file.
+  // Null, not INVALID_HANDLE_VALUE, when the file cannot be created or opened.
+  virtual Handle CreateFileA(const char* path, Dword desired_access, Dword share_mode,
+                             SecurityDescriptor descriptor, Dword creation_disposition,
+                             Dword flags_and_attributes) = 0;
+  // _open_osfhandle: -1 on failure, when the handle stays the caller's;
+  // otherwise the descriptor owns the handle.
+  virtual int OpenOsfHandle(Handle file, int flags) = 0;
+  // _fdopen: null on failure, when the descriptor stays the caller's;
+  // otherwise the stream owns the descriptor, and FileClose closes all three.
+  virtual FileHandle FdOpen(int descriptor, const char* mode) = 0;
+  // _close.
+  virtual int CloseFd(int descriptor) = 0;
   // _fsopen; null when the file cannot be opened.
   virtual FileHandle FileOpen(const char* path, FileOpenMode mode) = 0;
   // fwrite, fflush, fclose.

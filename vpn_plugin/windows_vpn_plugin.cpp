@@ -18,6 +18,8 @@ void WindowsVpnPlugin::HandleMethodCall(const MethodCall& call, std::unique_ptr<
     Operation operation;
   };
   static constexpr Row kDispatch[] = {
+      {"startTunnel", &WindowsVpnPlugin::StartTunnel},
+      {"stopTunnel", &WindowsVpnPlugin::StopTunnel},
       {"isConnected", &WindowsVpnPlugin::IsConnected},
   };
 

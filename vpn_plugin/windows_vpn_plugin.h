@@ -47,6 +47,32 @@ class WindowsVpnPlugin : public flutter::Plugin {
 
   // The operations below are public so each can be driven on its own.
 
+  // "startTunnel": creates the tunnel of the call's "networkId" from its
+  // "config" and replies whether it is up.
+  void StartTunnel(const MethodCall& call, std::unique_ptr<MethodResult> result);
+  // "stopTunnel": removes the tunnel of the call's "networkId" and replies
+  // whether the removal ran to its end.
+  void StopTunnel(const MethodCall& call, std::unique_ptr<MethodResult> result);
+  // Creates the tunnel unless this process already did; registers it once up.
+  bool CreateWindowsVPNTunnel(const std::string& config, const std::string& network_id);
+  // Uninstalls the tunnel, forgets it and deletes its configuration file.
+  bool RemoveWindowsVPNTunnel(const std::string& network_id);
+  // Writes the configuration file and installs it as a running tunnel.
+  bool CreateWireGuardTunnel(const std::string& config, const std::string& network_id);
+
+  // Installs the tunnel service unelevated; true only for exit code 0.
+  bool TryInstallTunnel(const std::string& wireguard_path, const std::string& config_path);
+  // Replaces any earlier service of the tunnel, installs it (elevated when
+  // that is needed and possible), opens the firewall and starts the service.
+  bool InstallWireGuardTunnel(const std::string& config_path, const std::string& network_id,
+                              const std::string& config);
+  // Removes the tunnel's service and its firewall rules, if the service exists.
+  bool UninstallWireGuardTunnel(const std::string& tunnel_name);
+  // The rule set's nine netsh rules, replacing any earlier ones of that name.
+  bool AddFirewallRules(const std::string& rule_set_name, const std::string& config);
+  // Deletes the rule set's nine rule names.
+  bool RemoveFirewallRules(const std::string& rule_set_name);
+
   // "isConnected": replies with CheckWindowsVPNConnection's answer.
   void IsConnected(const MethodCall& call, std::unique_ptr<MethodResult> result);
   // A registered tunnel's service runs, or any WireGuard tunnel service does.

@@ -14,10 +14,14 @@
 #include <cstring>
 #include <string>
 
-#include "standins/record_file.h"
+#include "standins/record/standin_record.h"
 
 extern "C" __declspec(dllexport) HRESULT WINAPI
     DwmSetWindowAttribute(HWND window, DWORD attribute, LPCVOID value, DWORD size) {
+  const std::wstring record = standin::PathFromEnvironment(L"TARVEX_STANDIN_DWMAPI_RECORD");
+  if (record.empty()) {
+    return S_OK;
+  }
   char class_name[64] = {};
   if (GetClassNameA(window, class_name, sizeof(class_name)) == 0) {
     std::strcpy(class_name, "none");
@@ -29,6 +33,6 @@ extern "C" __declspec(dllexport) HRESULT WINAPI
     std::memcpy(&number, value, sizeof(number));
     line += " " + std::to_string(number);
   }
-  standin::AppendRecordLine(L"TARVEX_STANDIN_DWMAPI_RECORD", line);
+  standin::AppendLine(record, line + "\n");
   return S_OK;
 }

@@ -132,11 +132,18 @@ struct FlutterDesktopMessenger {
   FlutterDesktopEngine* engine = nullptr;
   std::map<std::string, FlutterDesktopMessageCallbackEntry> callbacks;
   uint64_t next_delivery_id = 1;
+  // Deliveries whose callback is still running or whose answer is still
+  // owed, and the last kRememberedAnswers answered ones for ReplyTo. Older
+  // answers are forgotten, so a long run does not grow without bound; a
+  // response to a forgotten delivery is refused like any used handle.
   struct DeliveryRecord {
-    std::string channel;
+    // DeliverMessageWatched reads the answer when the callback returns.
+    bool in_callback = true;
     standin::Reply reply;
   };
   std::map<uint64_t, DeliveryRecord> deliveries;
+  // Answered deliveries whose callback has returned, oldest first.
+  std::deque<uint64_t> remembered_answers;
 };
 
 struct FlutterDesktopPluginRegistrar {

@@ -75,6 +75,16 @@ EngineProperties CopyProperties(const FlutterDesktopEngineProperties& properties
   return copy;
 }
 
+// With the messenger's state mutex held: the delivery is answered and its
+// callback has returned, so only ReplyTo may still ask for it.
+void RememberAnswer(FlutterDesktopMessenger& messenger, uint64_t delivery_id) {
+  messenger.remembered_answers.push_back(delivery_id);
+  if (messenger.remembered_answers.size() > kRememberedAnswers) {
+    messenger.deliveries.erase(messenger.remembered_answers.front());
+    messenger.remembered_answers.pop_front();
+  }
+}
+
 void CountInvalidDestroy() {
   Registry& registry = TheRegistry();
   std::lock_guard<std::mutex> guard(registry.mutex);
@@ -135,7 +145,7 @@ Delivery DeliverMessageWatched(FlutterDesktopEngine* engine, const std::string& 
     }
     entry = found->second;
     delivery.id = messenger->next_delivery_id++;
-    messenger->deliveries[delivery.id].channel = channel;
+    messenger->deliveries.emplace(delivery.id, FlutterDesktopMessenger::DeliveryRecord());
   }
   delivery.handled = true;
   if (before_callback) {
@@ -151,7 +161,12 @@ Delivery DeliverMessageWatched(FlutterDesktopEngine* engine, const std::string& 
   entry.callback(messenger, &incoming, entry.user_data);
   {
     std::lock_guard<std::mutex> guard(messenger->state_mutex);
-    delivery.reply = messenger->deliveries[delivery.id].reply;
+    FlutterDesktopMessenger::DeliveryRecord& record = messenger->deliveries.at(delivery.id);
+    record.in_callback = false;
+    delivery.reply = record.reply;
+    if (delivery.reply.answered) {
+      RememberAnswer(*messenger, delivery.id);
+    }
   }
   FlutterDesktopMessengerRelease(messenger);
   return delivery;
@@ -352,6 +367,25 @@ FlutterDesktopWindowHandle FlutterDesktopViewGetHWND(FlutterDesktopView* view) {
 namespace standin {
 namespace {
 
+// The library dereferences the messenger it is given; the stand-in reports a
+// null one instead and counts it, so tests see that the client passed one.
+bool IsNullMessenger(const FlutterDesktopMessenger* messenger, const char* function) {
+  if (messenger != nullptr) {
+    return false;
+  }
+  std::cerr << "tarvex stand-in engine: " << function << ": null messenger" << std::endl;
+  Registry& registry = TheRegistry();
+  std::lock_guard<std::mutex> guard(registry.mutex);
+  ++registry.counts.null_messenger_calls;
+  return true;
+}
+
+// A messenger the library can work with: a null one is reported and counted,
+// one after its last release is misuse.
+bool UsableMessenger(const FlutterDesktopMessenger* messenger, const char* function) {
+  return !IsNullMessenger(messenger, function) && CheckMessenger(messenger, function);
+}
+
 // Notes a message the host sent, as long as the engine is there to take it;
 // the engine that took it, or null.
 FlutterDesktopEngine* TakeHostMessage(FlutterDesktopMessenger* messenger, const char* channel,
@@ -380,7 +414,7 @@ FlutterDesktopEngine* TakeHostMessage(FlutterDesktopMessenger* messenger, const 
 
 bool FlutterDesktopMessengerSend(FlutterDesktopMessenger* messenger, const char* channel,
                                  const uint8_t* message, size_t message_size) {
-  if (!standin::CheckMessenger(messenger, __func__) || channel == nullptr) {
+  if (!standin::UsableMessenger(messenger, __func__) || channel == nullptr) {
     return false;
   }
   std::lock_guard<std::recursive_mutex> lock(messenger->lock);
@@ -390,7 +424,7 @@ bool FlutterDesktopMessengerSend(FlutterDesktopMessenger* messenger, const char*
 bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessenger* messenger, const char* channel,
                                           const uint8_t* message, size_t message_size,
                                           FlutterDesktopBinaryReply reply, void* user_data) {
-  if (!standin::CheckMessenger(messenger, __func__) || channel == nullptr) {
+  if (!standin::UsableMessenger(messenger, __func__) || channel == nullptr) {
     return false;
   }
   std::lock_guard<std::recursive_mutex> lock(messenger->lock);
@@ -408,7 +442,7 @@ bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessenger* messenger, co
 
 void FlutterDesktopMessengerSetCallback(FlutterDesktopMessenger* messenger, const char* channel,
                                         FlutterDesktopMessageCallback callback, void* user_data) {
-  if (!standin::CheckMessenger(messenger, __func__) || channel == nullptr) {
+  if (!standin::UsableMessenger(messenger, __func__) || channel == nullptr) {
     return;
   }
   std::lock_guard<std::mutex> guard(messenger->state_mutex);
@@ -425,7 +459,7 @@ void FlutterDesktopMessengerSetCallback(FlutterDesktopMessenger* messenger, cons
 void FlutterDesktopMessengerSendResponse(FlutterDesktopMessenger* messenger,
                                          const FlutterDesktopMessageResponseHandle* handle,
                                          const uint8_t* data, size_t data_length) {
-  if (!standin::CheckMessenger(messenger, __func__) || handle == nullptr) {
+  if (!standin::UsableMessenger(messenger, __func__) || handle == nullptr) {
     return;
   }
   const uint64_t delivery_id = standin::DeliveryIdOf(handle);
@@ -443,6 +477,9 @@ void FlutterDesktopMessengerSendResponse(FlutterDesktopMessenger* messenger,
         answer.bytes.assign(data, data + data_length);
       }
       reply = answer;
+      if (!found->second.in_callback) {
+        standin::RememberAnswer(*messenger, delivery_id);
+      }
       engine_serial = messenger->engine->serial;
       accepted = true;
     }
@@ -459,7 +496,7 @@ void FlutterDesktopMessengerSendResponse(FlutterDesktopMessenger* messenger,
 }
 
 FlutterDesktopMessenger* FlutterDesktopMessengerAddRef(FlutterDesktopMessenger* messenger) {
-  if (!standin::CheckMessenger(messenger, __func__)) {
+  if (!standin::UsableMessenger(messenger, __func__)) {
     return nullptr;
   }
   std::lock_guard<std::mutex> guard(messenger->state_mutex);
@@ -468,7 +505,7 @@ FlutterDesktopMessenger* FlutterDesktopMessengerAddRef(FlutterDesktopMessenger* 
 }
 
 void FlutterDesktopMessengerRelease(FlutterDesktopMessenger* messenger) {
-  if (!standin::CheckMessenger(messenger, __func__)) {
+  if (!standin::UsableMessenger(messenger, __func__)) {
     return;
   }
   bool last = false;
@@ -478,6 +515,7 @@ void FlutterDesktopMessengerRelease(FlutterDesktopMessenger* messenger) {
     if (last) {
       messenger->callbacks.clear();
       messenger->deliveries.clear();
+      messenger->remembered_answers.clear();
     }
   }
   if (!last) {
@@ -492,7 +530,7 @@ void FlutterDesktopMessengerRelease(FlutterDesktopMessenger* messenger) {
 }
 
 FlutterDesktopMessenger* FlutterDesktopMessengerLock(FlutterDesktopMessenger* messenger) {
-  if (!standin::CheckMessenger(messenger, __func__)) {
+  if (!standin::UsableMessenger(messenger, __func__)) {
     return nullptr;
   }
   messenger->lock.lock();
@@ -500,14 +538,14 @@ FlutterDesktopMessenger* FlutterDesktopMessengerLock(FlutterDesktopMessenger* me
 }
 
 void FlutterDesktopMessengerUnlock(FlutterDesktopMessenger* messenger) {
-  if (!standin::CheckMessenger(messenger, __func__)) {
+  if (!standin::UsableMessenger(messenger, __func__)) {
     return;
   }
   messenger->lock.unlock();
 }
 
 bool FlutterDesktopMessengerIsAvailable(FlutterDesktopMessenger* messenger) {
-  if (!standin::CheckMessenger(messenger, __func__)) {
+  if (!standin::UsableMessenger(messenger, __func__)) {
     return false;
   }
   std::lock_guard<std::mutex> guard(messenger->state_mutex);

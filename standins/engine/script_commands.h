@@ -47,7 +47,8 @@
 //
 // Written with or without a script (the transcript is opened at the first
 // call into the library that needs it, or when the library loads with
-// TARVEX_STANDIN_ACCEPT_DIALOGS=1):
+// TARVEX_STANDIN_ACCEPT_DIALOGS=1; an engine created after an earlier one
+// starts it afresh):
 //   engine assets "<path>" icu "<path>" aot "<path>" entrypoint "<text>"|null
 //          arguments <count> ["<text>" ...]|null
 //                          (one line) what reached FlutterDesktopEngineCreate;

@@ -46,6 +46,8 @@ struct Counts {
   // Responses the stand-in refused: a handle used twice or unknown, or a
   // response after the engine had gone.
   int rejected_responses = 0;
+  // Messenger functions called with a null messenger.
+  int null_messenger_calls = 0;
   int output_stream_resyncs = 0;
   int live_engines = 0;
   int live_messengers = 0;
@@ -108,7 +110,13 @@ struct Delivery {
 Delivery DeliverMessage(FlutterDesktopEngine* engine, const std::string& channel,
                         const std::vector<uint8_t>& message);
 
-// The answer to a delivered message as it stands now.
+// How many answered deliveries the stand-in remembers for ReplyTo; it
+// forgets the oldest beyond that, so a long run does not grow without bound.
+// A message still waiting for its answer is never forgotten.
+constexpr size_t kRememberedAnswers = 64;
+
+// The answer to a delivered message as it stands now; unanswered for an id
+// the stand-in has forgotten (see kRememberedAnswers) or never gave out.
 Reply ReplyTo(FlutterDesktopEngine* engine, uint64_t delivery_id);
 
 // Channels that have a callback registered.

@@ -10,6 +10,14 @@ Transcript::~Transcript() {
   }
 }
 
+void Transcript::Reopen(std::FILE* file) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (file_ != nullptr) {
+    std::fclose(file_);
+  }
+  file_ = file;
+}
+
 void Transcript::WriteLine(std::string_view line) {
   std::lock_guard<std::mutex> guard(mutex_);
   if (file_ == nullptr) {

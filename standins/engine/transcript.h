@@ -20,6 +20,9 @@ class Transcript {
 
   void WriteLine(std::string_view line);
 
+  // Closes the file and writes to `file` from now on (null: nowhere).
+  void Reopen(std::FILE* file);
+
  private:
   std::mutex mutex_;
   std::FILE* file_;

@@ -35,7 +35,7 @@ unsigned long ReadEnvironmentNumber(const wchar_t* name) {
 
 namespace {
 
-std::shared_ptr<Transcript> OpenTranscript() {
+std::FILE* OpenTranscriptFile() {
   std::wstring path;
   std::FILE* file = nullptr;
   if (ReadEnvironment(L"TARVEX_ENGINE_TRANSCRIPT", &path) && !path.empty()) {
@@ -44,15 +44,18 @@ std::shared_ptr<Transcript> OpenTranscript() {
       std::cerr << "tarvex stand-in engine: cannot write the transcript " << ToUtf8(path) << std::endl;
     }
   }
-  return std::make_shared<Transcript>(file);
+  return file;
 }
 
 }  // namespace
 
 std::shared_ptr<Transcript> ProcessTranscript() {
   // Never freed: lines may still be written while the process ends.
-  static auto* transcript = new std::shared_ptr<Transcript>(OpenTranscript());
+  static auto* transcript =
+      new std::shared_ptr<Transcript>(std::make_shared<Transcript>(OpenTranscriptFile()));
   return *transcript;
 }
+
+void RestartProcessTranscript() { ProcessTranscript()->Reopen(OpenTranscriptFile()); }
 
 }  // namespace standin

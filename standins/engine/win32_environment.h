@@ -20,4 +20,8 @@ unsigned long ReadEnvironmentNumber(const wchar_t* name);
 // one that writes nowhere when the variable is not set.
 std::shared_ptr<Transcript> ProcessTranscript();
 
+// Empties the file and starts it again, for a process that creates one
+// engine after another: each engine's run gets a transcript of its own.
+void RestartProcessTranscript();
+
 }  // namespace standin

@@ -109,6 +109,11 @@ Win32EngineData& DataOf(FlutterDesktopEngine& engine) {
 class Win32Platform : public Platform {
  public:
   bool AcceptEngine(const FlutterDesktopEngineProperties& properties) override {
+    // The first engine keeps what was written before it; each later one
+    // starts afresh.
+    if (engines_requested_++ > 0) {
+      RestartProcessTranscript();
+    }
     const auto utf8 = [](const wchar_t* path) { return path != nullptr ? ToUtf8(path) : std::string(); };
     ProcessTranscript()->WriteLine(EngineLine(
         utf8(properties.assets_path), utf8(properties.icu_data_path), utf8(properties.aot_library_path),
@@ -308,6 +313,8 @@ class Win32Platform : public Platform {
     }
   }
 
+  // Platform thread only.
+  int engines_requested_ = 0;
   std::mutex mutex_;
   // The running scripts by engine serial, for answers from any thread.
   std::map<uint64_t, std::shared_ptr<ScriptRunner>> scripts_;

@@ -11,19 +11,23 @@
 #include <string>
 
 #include "embedding/flutter_windows.h"
-#include "standins/record_file.h"
+#include "standins/record/standin_record.h"
 
 // The engine-library stand-in tells under which plugin name a registrar was
 // obtained.
-extern "C" __declspec(dllimport) const
-    char* TarvexStandinRegistrarName(FlutterDesktopPluginRegistrar* registrar);
+extern "C" {
+__declspec(dllimport) const char* TarvexStandinRegistrarName(FlutterDesktopPluginRegistrar* registrar);
+}
 
 extern "C" void RecordRegistration(FlutterDesktopPluginRegistrar* registrar) {
+  const std::wstring record = standin::PathFromEnvironment(L"TARVEX_STANDIN_PLUGIN_RECORD");
+  if (record.empty()) {
+    return;
+  }
   std::string registrar_name = "null";
   if (registrar != nullptr) {
     const char* name = TarvexStandinRegistrarName(registrar);
     registrar_name = name != nullptr ? name : "unknown";
   }
-  standin::AppendRecordLine(L"TARVEX_STANDIN_PLUGIN_RECORD",
-                            std::string(TARVEX_PLUGIN_NAME) + " " + registrar_name);
+  standin::AppendLine(record, std::string(TARVEX_PLUGIN_NAME) + " " + registrar_name + "\n");
 }

@@ -13,17 +13,23 @@ using EngineTest = StandinTest;
 TEST_F(EngineTest, EngineStartsWithTheProjectAndAViewOfTheRequestedSize) {
   EXPECT_EQ(standin::LastEngineProperties().argument_count, 0);
   EXPECT_TRUE(standin::LastEngineProperties().argument_array_was_null);
+  EXPECT_EQ(standin::LastEngineProperties().entrypoint, "");
+  EXPECT_FALSE(standin::LastEngineProperties().entrypoint_was_null);
 
   ProjectBundle project(L"data");
   project.set_dart_entrypoint_arguments({"--verbose", "two words"});
+  project.set_dart_entrypoint("vpnMain");
+  project.set_engine_options(-7, 42);
   controller_ = std::make_unique<FlutterViewController>(1280, 720, project);
   const standin::EngineProperties properties = standin::LastEngineProperties();
   EXPECT_EQ(properties.assets_path, L"data\\flutter_assets");
   EXPECT_EQ(properties.icu_data_path, L"data\\icudtl.dat");
   EXPECT_EQ(properties.aot_library_path, L"data\\app.so");
-  EXPECT_FALSE(properties.entrypoint_was_null);
+  EXPECT_EQ(properties.entrypoint, "vpnMain");
   EXPECT_EQ(properties.argument_count, 2);
   EXPECT_EQ(properties.arguments, (std::vector<std::string>{"--verbose", "two words"}));
+  EXPECT_EQ(properties.engine_option_1, -7);
+  EXPECT_EQ(properties.engine_option_2, 42);
   ASSERT_NE(controller_->view(), nullptr);
   EXPECT_EQ(standin::ViewSizeOf(standin::LastEngine()).width, 1280);
   EXPECT_EQ(standin::ViewSizeOf(standin::LastEngine()).height, 720);

@@ -42,6 +42,39 @@ TEST_F(MessengerTest, HandlerMayRemoveItselfWhileItRuns) {
   EXPECT_FALSE(Deliver("test/channel").handled);
 }
 
+TEST_F(MessengerTest, HandlersKeepTheirStateFromOneMessageToTheNext) {
+  controller_->engine()->messenger()->SetMessageHandler(
+      "test/raw", [count = uint8_t{0}](const uint8_t*, size_t, BinaryReply reply) mutable {
+        ++count;
+        reply(&count, 1);
+      });
+  channel_->SetMethodCallHandler(
+      [count = int32_t{0}](const MethodCall<>& /*call*/, std::unique_ptr<MethodResult<>> result) mutable {
+        result->Success(EncodableValue(++count));
+      });
+  std::vector<std::string> replies;
+  for (int i = 0; i < 3; ++i) {
+    replies.push_back(Hex(Deliver("test/raw", "00").reply.bytes) + " | " +
+                      Hex(Deliver("test/channel").reply.bytes));
+  }
+  EXPECT_EQ(replies, (std::vector<std::string>{"01 | 00 03 01 00 00 00", "02 | 00 03 02 00 00 00",
+                                               "03 | 00 03 03 00 00 00"}));
+}
+
+TEST_F(MessengerTest, HandlerMayReplaceItselfWhileItRunsAndTheNextMessageMeetsTheNewOne) {
+  BinaryMessenger* messenger = controller_->engine()->messenger();
+  const std::vector<uint8_t> first_answer = Bytes("00 07 05 66 69 72 73 74");
+  messenger->SetMessageHandler(
+      "test/raw", [messenger, first_answer](const uint8_t*, size_t, BinaryReply reply) {
+        messenger->SetMessageHandler(
+            "test/raw", [](const uint8_t*, size_t, BinaryReply later) { later(Bytes("00 01").data(), 2); });
+        // A capture of the handler just replaced.
+        reply(first_answer.data(), first_answer.size());
+      });
+  EXPECT_EQ(Hex(Deliver("test/raw", "00").reply.bytes), "00 07 05 66 69 72 73 74");
+  EXPECT_EQ(Hex(Deliver("test/raw", "00").reply.bytes), "00 01");
+}
+
 TEST_F(MessengerTest, SendWithoutReplyGoesOutAndSendWithReplyGetsItsReplyOnceLater) {
   BinaryMessenger* messenger = controller_->engine()->messenger();
   const std::vector<uint8_t> message = Bytes("01 02 03");

@@ -21,17 +21,25 @@ class MethodReplyTest : public StandinTest {
   }
 };
 
-TEST_F(MethodReplyTest, SecondSuccessSendsNothingAndIsReportedOnce) {
-  OnCall([](auto result) {
-    result->Success(EncodableValue(true));
-    result->Success(EncodableValue(false));
-  });
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(Hex(Deliver("test/channel").reply.bytes), "00 01");
-  EXPECT_EQ(
-      testing::internal::GetCapturedStderr(),
-      "Error: Only one of Success, Error, or NotImplemented can be called, and it can be called exactly "
-      "once. Ignoring duplicate result.\n");
+TEST_F(MethodReplyTest, AnyAnswerAfterSuccessSendsNothingAndIsReportedOnce) {
+  const std::vector<std::function<void(MethodResult<>&)>> second_answers = {
+      [](MethodResult<>& result) { result.Success(EncodableValue(false)); },
+      [](MethodResult<>& result) { result.Error("E", "m"); },
+      [](MethodResult<>& result) { result.NotImplemented(); },
+  };
+  for (size_t i = 0; i < second_answers.size(); ++i) {
+    OnCall([&second_answer = second_answers[i]](auto result) {
+      result->Success(EncodableValue(true));
+      second_answer(*result);
+    });
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Hex(Deliver("test/channel").reply.bytes), "00 01") << "case " << i;
+    EXPECT_EQ(
+        testing::internal::GetCapturedStderr(),
+        "Error: Only one of Success, Error, or NotImplemented can be called, and it can be called exactly "
+        "once. Ignoring duplicate result.\n")
+        << "case " << i;
+  }
 }
 
 TEST_F(MethodReplyTest, CopiedReplyAnswersOnceAndReportsTheCopy) {
@@ -55,7 +63,7 @@ TEST_F(MethodReplyTest, DroppedResultWarnsAndSendsNothing) {
             "Warning: Failed to respond to a message. This is a memory leak.\n");
 }
 
-TEST(EngineMethodResultTest, NotImplementedSendsNullAndZeroWhileEmptySuccessSendsANullEnvelope) {
+TEST(EngineMethodResultTest, NotImplementedSendsNullAndZeroWhileSuccessWithoutOrWithNullSendsANullEnvelope) {
   std::vector<std::string> sent;
   const BinaryReply record = [&sent](const uint8_t* data, size_t size) {
     sent.push_back(data == nullptr ? "null " + std::to_string(size)
@@ -64,8 +72,9 @@ TEST(EngineMethodResultTest, NotImplementedSendsNullAndZeroWhileEmptySuccessSend
   const StandardMethodCodec* codec = &StandardMethodCodec::GetInstance();
   EngineMethodResult<>(record, codec).NotImplemented();
   EngineMethodResult<>(record, codec).Success();
+  EngineMethodResult<>(record, codec).Success(EncodableValue());
   EngineMethodResult<>(record, codec).Error("E");
-  EXPECT_EQ(sent, (std::vector<std::string>{"null 0", "00 00", "01 07 01 45 00 00"}));
+  EXPECT_EQ(sent, (std::vector<std::string>{"null 0", "00 00", "00 00", "01 07 01 45 00 00"}));
 }
 
 TEST_F(MethodReplyTest, MessageThatIsNoMethodCallIsAnsweredNotImplementedWithoutTheHandler) {
@@ -102,6 +111,30 @@ TEST_F(MethodReplyTest, KeptResultAnswersLaterAndSilentlyNotAtAllOnceTheEngineIs
   EXPECT_EQ(standin::GetCounts().rejected_responses, 0);
   kept.clear();
   EXPECT_EQ(standin::GetCounts().live_messengers, 0);
+}
+
+TEST_F(MethodReplyTest, StandinForgetsOldAnswersButNeverOneStillOwed) {
+  std::unique_ptr<MethodResult<>> kept;
+  OnCall([&kept](auto result) {
+    if (!kept) {
+      kept = std::move(result);
+    } else {
+      result->Success(EncodableValue(true));
+    }
+  });
+  const standin::Delivery owed = Deliver("test/channel");
+  const standin::Delivery oldest = Deliver("test/channel");
+  EXPECT_TRUE(standin::ReplyTo(engine_, oldest.id).answered);
+  standin::Delivery latest;
+  for (size_t i = 0; i < standin::kRememberedAnswers; ++i) {
+    latest = Deliver("test/channel");
+  }
+  EXPECT_FALSE(standin::ReplyTo(engine_, oldest.id).answered);
+  EXPECT_EQ(Hex(standin::ReplyTo(engine_, latest.id).bytes), "00 01");
+
+  kept->Success(EncodableValue(false));
+  EXPECT_EQ(Hex(standin::ReplyTo(engine_, owed.id).bytes), "00 02");
+  EXPECT_EQ(standin::GetCounts().rejected_responses, 0);
 }
 
 }  // namespace

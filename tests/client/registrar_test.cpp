@@ -39,6 +39,54 @@ TEST_F(RegistrarTest, PluginsGoBeforeTheMessengerAndTheView) {
   EXPECT_EQ(log, (std::vector<std::string>{"messenger view", "messenger"}));
 }
 
+TEST_F(RegistrarTest, MessengerOutlivesTheEngineAndThenReachesNothing) {
+  auto registrar = std::make_unique<PluginRegistrarWindows>(Handle());
+  BinaryMessenger* messenger = registrar->messenger();
+  MethodChannel<> channel(messenger, "test/plugin", &StandardMethodCodec::GetInstance());
+  const MethodCallHandler<> answer = [](const MethodCall<>& /*call*/,
+                                        std::unique_ptr<MethodResult<>> result) { result->Success(); };
+  channel.SetMethodCallHandler(answer);
+  // A plugin that unregisters its channel as it is destroyed, at process exit.
+  registrar->AddPlugin(
+      std::make_unique<TeardownPlugin>([&channel] { channel.SetMethodCallHandler(nullptr); }));
+  controller_.reset();
+  ASSERT_EQ(standin::GetCounts().live_messengers, 1) << "the registrar's messenger holds the library's";
+
+  auto token = std::make_shared<int>(0);
+  const std::weak_ptr<int> watch = token;
+  bool replied = false;
+  const uint8_t event[] = {0x01};
+  testing::internal::CaptureStderr();
+  messenger->Send("host/events", event, sizeof(event));
+  messenger->Send("host/question", event, sizeof(event),
+                  [token = std::move(token), &replied](const uint8_t*, size_t) { replied = true; });
+  channel.SetMethodCallHandler(answer);
+  registrar.reset();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_FALSE(replied);
+  EXPECT_TRUE(watch.expired());
+  EXPECT_EQ(standin::GetCounts().live_messengers, 0);
+  EXPECT_EQ(standin::GetCounts().rejected_responses, 0);
+}
+
+TEST_F(RegistrarTest, MessengerOfARefusedEngineCallsNothingInTheLibrary) {
+  standin::RefuseEngines(true);
+  testing::internal::CaptureStderr();
+  controller_ = std::make_unique<FlutterViewController>(800, 600, ProjectBundle(L"missing"));
+  testing::internal::GetCapturedStderr();
+  BinaryMessenger* messenger = controller_->engine()->messenger();
+  bool replied = false;
+  const uint8_t event[] = {0x01};
+  messenger->Send("host/events", event, sizeof(event));
+  messenger->Send("host/question", event, sizeof(event),
+                  [&replied](const uint8_t*, size_t) { replied = true; });
+  messenger->SetMessageHandler("test/raw", [](const uint8_t*, size_t, BinaryReply) {});
+  messenger->SetMessageHandler("test/raw", nullptr);
+  controller_.reset();
+  EXPECT_FALSE(replied);
+  EXPECT_EQ(standin::GetCounts().null_messenger_calls, 0);
+}
+
 TEST_F(RegistrarTest, ViewIsTheControllersViewAndAbsentWithoutOne) {
   PluginRegistrarWindows registrar(Handle());
   ASSERT_NE(registrar.GetView(), nullptr);

@@ -33,6 +33,23 @@ TEST(CodecHostileInputTest, CountsBeyondTheInputReadAsNullWithOneLineUnlessTheRe
   EXPECT_EQ(Decode(untelling), Outcome("07 05 00 00 00 00 00", kInvalidRead));
 }
 
+TEST(CodecHostileInputTest, EmptyValuesFitEvenWhenTheirSiblingsHaveClaimedEveryByteLeft) {
+  const std::string two_missing = std::string(kInvalidRead) + kInvalidRead;
+  // Each list's second element, or the map's value, is missing: one line for it.
+  ExpectOutcomes({
+      {Decode("0C 02 07 00"), {"0C 02 07 00 00", kInvalidRead}},
+      {Decode("0C 02 08 00"), {"0C 02 08 00 00", kInvalidRead}},
+      {Decode("0C 02 0C 00"), {"0C 02 0C 00 00", kInvalidRead}},
+      {Decode("0C 02 0D 00"), {"0C 02 0D 00 00", kInvalidRead}},
+      {Decode("0C 02 09 00"), {"0C 02 09 00 00", kInvalidRead}},
+      {Decode("0C 02 0E 00"), {"0C 02 0E 00 00", kInvalidRead}},
+      {Decode("0D 01 07 00"), {"0D 01 07 00 00", kInvalidRead}},
+      // Padding to 8 runs past the end: one more line, and the list is still empty.
+      {Decode("0C 02 0A 00"), {"0C 02 0A 00 00", two_missing}},
+      {Decode("0C 02 0B 00"), {"0C 02 0B 00 00", two_missing}},
+  });
+}
+
 TEST(CodecHostileInputTest, TwoHundredFiftySixContainersNestAndTheNextReadsAsNull) {
   const std::string lists = Repeat("0C 01 ", 255);
   const std::string maps = Repeat("0D 01 00 ", 255);

@@ -38,9 +38,11 @@ TEST(CodecWireFormatTest, OddInputReadsAsTheFormatSays) {
       {Decode("0C 02 0F 03 05 00 00 00"),
        {"0C 02 00 03 05 00 00 00", "Unknown type in StandardCodecSerializer::ReadValueOfType: 15\n"}},
       {Decode("FF"), {"00", "Unknown type in StandardCodecSerializer::ReadValueOfType: 255\n"}},
-      // The first occurrence of a key wins.
+      // The first occurrence of a key wins, also out of key order.
       {Decode("0D 02 07 01 61 03 01 00 00 00 07 01 61 03 02 00 00 00"),
        {"0D 01 07 01 61 03 01 00 00 00", ""}},
+      {Decode("0D 03 07 01 62 03 01 00 00 00 07 01 61 03 02 00 00 00 07 01 62 03 03 00 00 00"),
+       {"0D 02 07 01 61 03 02 00 00 00 07 01 62 03 01 00 00 00", ""}},
       // The reader pads from its own location: the double sits at 8, not 16.
       {Decode("0C 02 01 06 00 00 00 00 00 00 00 00 00 00 F0 3F"),
        {"0C 02 01 06 00 00 00 00 00 00 00 00 00 00 F0 3F", ""}},

@@ -104,6 +104,10 @@ TEST(MethodCodecTest, DecodedCallsAlwaysCarryArgumentsAndEnvelopesAnswerTheResul
       {Process("01 07 01 45 00 00"), {"[error E/]", ""}},
       {Process("01 07 01 45 07 01 6D 03 07 00 00 00"), {"[error E/m 03 07 00 00 00]", ""}},
       {Process("02 01"), {"refused", ""}},
+      // Bytes after the last expected value are ignored.
+      {DecodeCall(kIsConnectedCall + " 03 07 00 00 00"), {"isConnected(00)", ""}},
+      {Process("00 01 FF 07"), {"[success 01]", ""}},
+      {Process("01 07 01 45 00 00 07 01 6D"), {"[error E/]", ""}},
       // The flag of an empty envelope reads as 0, then its value as null.
       {Process(""), {"[success]", std::string(kInvalidRead) + kInvalidRead}},
       // A 32-bit code; a 32-bit message.

@@ -56,7 +56,7 @@ fs::path PrivateCopy(const fs::path& folder, const HostSetup& setup) {
     fs::copy(bin / "data", install / "data", fs::copy_options::recursive);
   }
   if (setup.with_dwmapi_standin) {
-    fs::copy_file(bin.parent_path() / "standins-apart" / "dwmapi" / "dwmapi.dll", install / "dwmapi.dll");
+    fs::copy_file(bin.parent_path() / "standins" / "dwmapi" / "dwmapi.dll", install / "dwmapi.dll");
   }
   return install;
 }

@@ -16,12 +16,15 @@ TEST_F(ChildProcessTest, RunsTheCommandAndReadsTheExitCodeAfterTheWait) {
   EXPECT_EQ(outcome.exit_code, 3u);
   EXPECT_THAT(windows.launches, ElementsAre(command));
   EXPECT_EQ(windows.tick, 5000u + 1200u);
+  EXPECT_THAT(windows.closed_handles, ElementsAre("process", "thread"));
 }
 
 TEST_F(ChildProcessTest, ReportsAMissingProgramAProcessOutlivingTheWaitAndAnUnreadableExitCode) {
   const ChildProcessOutcome missing = RunHiddenCommand(windows, "netsh advfirewall show", 5000);
   EXPECT_FALSE(missing.started);
   EXPECT_EQ(missing.error, 2u);
+  // A program that never ran must not read as one that succeeded.
+  EXPECT_EQ(missing.exit_code, 0xFFFFFFFFu);
 
   windows.programs["netsh"] = {0, 60000};
   EXPECT_EQ(RunHiddenCommand(windows, "netsh advfirewall show", 5000).exit_code, 259u);
@@ -29,7 +32,7 @@ TEST_F(ChildProcessTest, ReportsAMissingProgramAProcessOutlivingTheWaitAndAnUnre
 
   windows.programs["netsh"] = {0, 0};
   windows.fail["GetExitCodeProcess"] = kErrorAccessDenied;
-  EXPECT_NE(RunHiddenCommand(windows, "netsh", 5000).exit_code, 0u);
+  EXPECT_EQ(RunHiddenCommand(windows, "netsh", 5000).exit_code, 0xFFFFFFFFu);
 }
 
 TEST_F(ChildProcessTest, AnExceptionDuringTheWaitClosesBothHandles) {

@@ -16,6 +16,17 @@ TEST_F(DebugLogTest, CreatesTheFolderThenAppendsLinesInLocalTimeWithTextModeLine
   EXPECT_EQ(windows.calls["FileFlush"], 3);
 }
 
+// The separator is added, not merged: Windows reads the doubled backslash as one.
+TEST_F(DebugLogTest, AnAppDataEndingInABackslashGivesADoubledSeparator) {
+  windows.env["APPDATA"] = std::string(SimulatedWindows::kAppData) + "\\";
+  plugin.Log("kept");
+
+  const auto log = windows.files.find(kLogPath);
+  ASSERT_NE(log, windows.files.end());
+  EXPECT_EQ(log->first, "C:\\Users\\ana\\AppData\\Roaming\\\\Tarvex\\windows_vpn_debug.log");
+  EXPECT_EQ(log->second, "[2026-12-06 03:05:17] kept\r\n");
+}
+
 TEST_F(DebugLogTest, WritesNothingWithoutAppData) {
   windows.env.erase("appdata");
   plugin.Log("lost");

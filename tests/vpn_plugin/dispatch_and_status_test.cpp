@@ -1,5 +1,6 @@
 #include <stdexcept>
 
+#include "allocation_failure.h"
 #include "plugin_fixture.h"
 #include "vpn_plugin/text_conversion.h"
 
@@ -38,8 +39,8 @@ class DispatchTest : public PluginTest {
 };
 
 TEST_F(DispatchTest, NamesWithoutAnOperationAreLoggedAndNotImplemented) {
-  for (const char* name :
-       {"IsConnected", "isconnected", "isConnecte", "isConnected ", "startTunnel", "stopTunnel", ""}) {
+  for (const char* name : {"IsConnected", "isconnected", "isConnecte", "isConnected ", "StartTunnel",
+                           "stoptunnel", "start", ""}) {
     EXPECT_EQ(Send(name), "not implemented") << name;
     EXPECT_EQ(LogLines().back(), "WindowsVpnPlugin::HandleMethodCall called: " + std::string(name));
   }
@@ -48,6 +49,15 @@ TEST_F(DispatchTest, NamesWithoutAnOperationAreLoggedAndNotImplemented) {
 TEST_F(DispatchTest, IsConnected_AReplyThatThrowsBecomesTheCheckConnectionError) {
   EXPECT_EQ(Send("isConnected"), "CHECK_CONNECTION_ERROR: Failed to check connection: reply failed");
   EXPECT_EQ(LogLines().back(), "WindowsVpnPlugin::IsConnected - Exception: reply failed");
+}
+
+TEST_F(DispatchTest, IsConnected_LooksAtNoArguments) {
+  windows.AddService(u"WireGuardTunnel$tarvex_office", kServiceRunning);
+  EXPECT_EQ(
+      Call("isConnected", std::make_unique<flutter::EncodableValue>(flutter::EncodableMap{{"networkId", 7}})),
+      "true");
+  EXPECT_EQ(Call("isConnected", std::make_unique<flutter::EncodableValue>("office")), "true");
+  EXPECT_EQ(Call("isConnected", std::make_unique<flutter::EncodableValue>()), "true");
 }
 
 using ConnectionTest = PluginTest;
@@ -72,6 +82,30 @@ TEST_F(ConnectionTest, RegisteredIdsAreQueriedInByteOrderUntilOneRuns) {
                   "WindowsVpnPlugin::IsVPNConnected - Service WireGuardTunnel$tarvex_b status: RUNNING",
                   "WindowsVpnPlugin::CheckWindowsVPNConnection - WireGuard VPN connected: b"));
   EXPECT_EQ(windows.calls["EnumServicesStatusExW"], 0);
+}
+
+// Memory running out after a connected tunnel was found, while its line is
+// formed: the whole check ends false, and the later running tunnel is never asked about.
+TEST_F(ConnectionTest, AnExceptionOutsideTheQueriesEndsTheWholeCheckWithFalse) {
+  WindowsVpnPluginTestPeer::Register(plugin, "a");
+  WindowsVpnPluginTestPeer::Register(plugin, "b");
+  windows.AddService(u"WireGuardTunnel$tarvex_a", kServiceRunning);
+  windows.AddService(u"WireGuardTunnel$tarvex_b", kServiceRunning);
+  // Each log line ends with a flush; the second is that of the query for "a".
+  windows.before_call = [this](const std::string& operation) {
+    if (operation == "FileFlush" && windows.calls["FileFlush"] == 1) {
+      FailNextAllocation();
+    }
+  };
+
+  EXPECT_FALSE(plugin.CheckWindowsVPNConnection());
+
+  EXPECT_THAT(
+      LogLines(),
+      ElementsAre("WindowsVpnPlugin::CheckWindowsVPNConnection called",
+                  "WindowsVpnPlugin::IsVPNConnected - Service WireGuardTunnel$tarvex_a status: RUNNING",
+                  "WindowsVpnPlugin::CheckWindowsVPNConnection - Exception: std::bad_alloc"));
+  EXPECT_EQ(windows.calls["OpenServiceW"], 1);
 }
 
 TEST_F(ConnectionTest, IsVPNConnected_WidensTheIdByteByByteAndClosesTheServiceBeforeTheManager) {

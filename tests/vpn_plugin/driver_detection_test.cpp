@@ -24,6 +24,23 @@ TEST_F(DriverDetectionTest, ListsEveryDriverServicePresentInNameOrderWhateverIts
   EXPECT_THAT(windows.closed_services, ElementsAre("wintun", "wg-nt-driver", "manager"));
 }
 
+TEST_F(DriverDetectionTest, TheWireGuardServiceItselfCountsAndAllThreeAreListedInNameOrder) {
+  windows.AddService(u"WireGuard", kServiceStopped);
+  EXPECT_TRUE(plugin.IsWireGuardDriverInstalled());
+  AddDrivers();
+  EXPECT_TRUE(plugin.IsWireGuardDriverInstalled());
+
+  const std::string found = "WindowsVpnPlugin::IsWireGuardDriverInstalled - Found driver service: ";
+  EXPECT_THAT(
+      LogLines(),
+      ElementsAre("WindowsVpnPlugin::IsWireGuardDriverInstalled - Checking driver status",
+                  found + "WireGuard",
+                  "WindowsVpnPlugin::IsWireGuardDriverInstalled - WireGuard driver is already installed",
+                  "WindowsVpnPlugin::IsWireGuardDriverInstalled - Checking driver status",
+                  found + "WireGuard", found + "wintun", found + "wg-nt-driver",
+                  "WindowsVpnPlugin::IsWireGuardDriverInstalled - WireGuard driver is already installed"));
+}
+
 TEST_F(DriverDetectionTest, ARefusedManagerOrFailedQueriesAnswerFalse) {
   windows.fail["OpenSCManagerW"] = kErrorAccessDenied;
   EXPECT_FALSE(plugin.IsWireGuardDriverInstalled());

@@ -29,6 +29,17 @@ TEST_F(ElevationTest, AcceptedElevationWaitsAtMostThirtySecondsAndSucceedsWhatev
               ElementsAre(kCommandLine, "WindowsVpnPlugin::RunElevatedCommand - Elevated command completed"));
 }
 
+TEST_F(ElevationTest, AStartedProgramWithoutAProcessHandleIsASuccessWithoutAWait) {
+  windows.programs[kWireGuard] = {0, 45000};
+  windows.shell_hands_process = false;
+
+  EXPECT_TRUE(plugin.RunElevatedCommand(kWireGuard, kParameters));
+
+  EXPECT_EQ(windows.tick, 5000u);
+  EXPECT_EQ(windows.calls["WaitForSingleObject"], 0);
+  EXPECT_EQ(LogLines().back(), "WindowsVpnPlugin::RunElevatedCommand - Elevated command completed");
+}
+
 TEST_F(ElevationTest, RefusedElevationExplainsItselfInASecondBox) {
   windows.fail["ShellExecuteExA"] = kErrorCancelled;
 

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <new>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -20,13 +21,18 @@
 
 namespace tarvex {
 
-// Service names, paths and variable names are case-insensitive; paths take either slash.
+// Service names, paths and variable names are case-insensitive; paths take
+// either slash, and a run of separators counts as one.
 template <typename Text>
-Text Fold(Text text) {
-  for (auto& c : text) {
+Text Fold(const Text& text) {
+  Text folded;
+  for (auto c : text) {
     c = c == '/' ? '\\' : c >= 'A' && c <= 'Z' ? c + 32 : c;
+    if (c != '\\' || folded.empty() || folded.back() != '\\') {
+      folded.push_back(c);
+    }
   }
-  return text;
+  return folded;
 }
 struct FoldedLess {
   bool operator()(const std::string& a, const std::string& b) const { return Fold(a) < Fold(b); }
@@ -50,10 +56,23 @@ struct KernelObject {  // a process: how its program behaves, and when it starte
   Dword exit_code;
   Dword runs_ms;
   Dword started_at = 0;
+  std::string kind = "process";  // or "thread", "token", "file"
+  std::string path{};            // of a file
 };
 struct SidObject {};
 struct FileObject {
   std::string path;
+  bool text = true;
+  int descriptor = -1;  // the descriptor the stream owns, if any
+};
+struct SecurityDescriptorObject {
+  std::string sddl;
+};
+// One CreateFileA, with the security the file was given.
+struct FileCreation {
+  std::string path;
+  Dword access, share, disposition;
+  std::string sddl;  // "inherited" without a descriptor
 };
 
 // A small Windows machine. Every operation counts its calls in `calls`, fails
@@ -79,6 +98,7 @@ class SimulatedWindows : public WindowsApi {
   std::function<void()> after_enumeration;  // the list may change between calls
   std::map<std::string, KernelObject, FoldedLess> programs;
   std::map<std::string, std::string, FoldedLess> files;
+  std::map<std::string, std::string, FoldedLess> file_security;  // the SDDL each created file was given
   std::set<std::string, FoldedLess> folders{kAppData};
   std::map<std::string, std::string, FoldedLess> env{{"APPDATA", kAppData}};
   std::map<Dword, std::u16string> system_messages{
@@ -92,21 +112,40 @@ class SimulatedWindows : public WindowsApi {
   std::int64_t local_offset_seconds = 0;
 
   std::vector<std::string> launches;         // command lines
+  std::vector<std::string> applications;     // the application name of each, or empty
   std::vector<std::string> elevations;       // program and parameters
   std::vector<std::string> closed_services;  // "manager" or the service's name
   std::vector<Box> message_boxes;
   std::vector<std::string> debug_output;
+  std::vector<std::string> closed_handles;  // the kinds, in closing order
+  std::vector<FileCreation> file_creations;
+  std::string system_folder = "C:\\Windows\\system32";
+  std::string user_sid = "S-1-5-21-1004336348-1177238915-682003330-1001";
+  bool shell_hands_process = true;  // ShellExecuteExA may start a program without handing it over
+  // When set, an open asking for other rights than these is refused, as
+  // Windows refuses rights an unelevated caller does not hold.
+  std::optional<Dword> manager_access, service_access;
+  // Runs before every operation, with its name: the world may change between calls.
+  std::function<void(const std::string&)> before_call;
+  // Runs when a program starts, with its path and its command line (or the
+  // shell's parameters): what the program does to the machine.
+  std::function<void(const std::string&, const std::string&)> on_launch;
 
   ScHandle OpenSCManagerW(const char16_t* machine, const char16_t* database, Dword access) override {
     EXPECT_TRUE(machine == nullptr && database == nullptr);
-    return Fails("OpenSCManagerW") ? nullptr : Hand(ServiceObject{nullptr, access});
+    if (Fails("OpenSCManagerW") ||
+        (manager_access && access != *manager_access && !Error(kErrorAccessDenied))) {
+      return nullptr;
+    }
+    return Hand(ServiceObject{nullptr, access});
   }
   ScHandle OpenServiceW(ScHandle manager, const char16_t* name, Dword access) override {
     const auto found = std::find_if(services.begin(), services.end(), [&](const SimulatedService& s) {
       return Fold(s.name) == Fold(std::u16string(name));
     });
     if (!Use(manager) || Fails("OpenServiceW") ||
-        (found == services.end() && !Error(kErrorServiceDoesNotExist))) {
+        (found == services.end() && !Error(kErrorServiceDoesNotExist)) ||
+        (service_access && access != *service_access && !Error(kErrorAccessDenied))) {
       return nullptr;
     }
     return Hand(ServiceObject{&*found, access});
@@ -176,18 +215,23 @@ class SimulatedWindows : public WindowsApi {
   bool CreateProcessA(const char* application, char* command_line, bool inherit_handles, Dword flags,
                       const StartupInfo& startup, ProcessInformation* started) override {
     // Child processes run hidden and inherit nothing.
-    EXPECT_TRUE(application == nullptr && !inherit_handles && flags == kCreateNoWindow &&
-                startup.flags == kStartfUseShowWindow && startup.show_window == kSwHide);
+    EXPECT_TRUE(!inherit_handles && flags == kCreateNoWindow && startup.flags == kStartfUseShowWindow &&
+                startup.show_window == kSwHide);
     launches.push_back(command_line);
-    // The program is the quoted text that opens the line, or its first word.
+    applications.push_back(application != nullptr ? application : "");
+    // The program is the application named, or the quoted text that opens the line, or its first word.
     const std::string line(command_line);
-    const auto found = programs.find(line[0] == '"' ? line.substr(1, line.find('"', 1) - 1)
-                                                    : line.substr(0, line.find(' ')));
+    const auto found = programs.find(application != nullptr ? std::string(application)
+                                     : line[0] == '"'       ? line.substr(1, line.find('"', 1) - 1)
+                                                            : line.substr(0, line.find(' ')));
     if (Fails("CreateProcessA") || (found == programs.end() && !Error(kErrorFileNotFound))) {
       return false;
     }
     started->process = Run(found->second);
-    started->thread = Run(found->second);
+    started->thread = Run(found->second, "thread");
+    if (on_launch) {
+      on_launch(found->first, line);
+    }
     return true;
   }
   Dword WaitForSingleObject(Handle process, Dword milliseconds) override {
@@ -204,7 +248,12 @@ class SimulatedWindows : public WindowsApi {
     *code = Remaining(process) > 0 ? kStillActive : process->exit_code;
     return true;
   }
-  bool CloseHandle(Handle handle) override { return Release(handle); }
+  bool CloseHandle(Handle handle) override {
+    if (Use(handle)) {
+      closed_handles.push_back(handle->kind);
+    }
+    return Release(handle);
+  }
 
   // The user accepts the prompt unless `fail` plans kErrorCancelled. Only
   // SEE_MASK_NOCLOSEPROCESS hands the process over.
@@ -216,7 +265,11 @@ class SimulatedWindows : public WindowsApi {
     if (Fails("ShellExecuteExA") || (found == programs.end() && !Error(kErrorFileNotFound))) {
       return false;
     }
-    info->process = (info->mask & kSeeMaskNoCloseProcess) != 0 ? Run(found->second) : nullptr;
+    info->process =
+        (info->mask & kSeeMaskNoCloseProcess) != 0 && shell_hands_process ? Run(found->second) : nullptr;
+    if (on_launch) {
+      on_launch(found->first, info->parameters);
+    }
     return true;
   }
   int MessageBoxW(WindowHandle owner, const char16_t* text, const char16_t* caption, unsigned type) override {
@@ -240,6 +293,37 @@ class SimulatedWindows : public WindowsApi {
     return !failing;
   }
   void FreeSid(Sid sid) override { Release(sid); }
+  Handle GetCurrentProcess() override { return &current_process_; }
+  bool OpenProcessToken(Handle process, Dword access, Handle* token) override {
+    EXPECT_TRUE(process == &current_process_ && access == kTokenQuery);
+    *token = Fails("OpenProcessToken") ? nullptr : Hand(KernelObject{0, 0, 0, "token"});
+    return *token != nullptr;
+  }
+  bool GetTokenInformation(Handle token, Dword information_class, void* buffer, Dword size,
+                           Dword* length) override {
+    EXPECT_EQ(information_class, kTokenUserInformation);
+    *length = sizeof(TokenUser) + 28;  // the record, then the SID it points to
+    if (Fails("GetTokenInformation") || !Use(token) || (size < *length && !Error(kErrorInsufficientBuffer))) {
+      return false;
+    }
+    const TokenUser user{&user_sid_, 0};
+    std::memcpy(buffer, &user, sizeof user);
+    return true;
+  }
+  bool ConvertSidToStringSidA(Sid sid, char** text) override {
+    EXPECT_EQ(sid, &user_sid_);
+    *text = Fails("ConvertSidToStringSidA") ? nullptr : HandText(user_sid);
+    return *text != nullptr;
+  }
+  bool ConvertStringSecurityDescriptorToSecurityDescriptorA(const char* text, Dword revision,
+                                                            SecurityDescriptor* descriptor,
+                                                            Dword* size) override {
+    EXPECT_TRUE(revision == kSddlRevision1 && size == nullptr);
+    *descriptor = Fails("ConvertStringSecurityDescriptorToSecurityDescriptorA")
+                      ? nullptr
+                      : Hand(SecurityDescriptorObject{text});
+    return *descriptor != nullptr;
+  }
 
   Dword FormatMessageW(Dword flags, const void* source, Dword id, Dword language, char16_t** text,
                        Dword minimum_size) override {
@@ -253,9 +337,16 @@ class SimulatedWindows : public WindowsApi {
   void LocalFree(void* memory) override { Release(memory); }
   Dword GetLastError() override { return last_error_; }
 
+  // A path that does not fit is cut to the buffer, terminator included, and
+  // the buffer's size is returned, as Windows does since Vista.
   Dword GetModuleFileNameA(ModuleHandle module, char* buffer, Dword size) override {
     EXPECT_EQ(module, nullptr);
-    return Fails("GetModuleFileNameA") ? 0 : std::snprintf(buffer, size, "%s", module_path.c_str());
+    if (Fails("GetModuleFileNameA")) {
+      return 0;
+    }
+    std::snprintf(buffer, size, "%s", module_path.c_str());
+    return module_path.size() < size ? static_cast<Dword>(module_path.size())
+                                     : (Error(kErrorInsufficientBuffer), size);
   }
   Dword GetFileAttributesA(const char* path) override {
     if (Fails("GetFileAttributesA") ||
@@ -274,6 +365,55 @@ class SimulatedWindows : public WindowsApi {
   bool DeleteFileA(const char* path) override {
     return !Fails("DeleteFileA") && (files.erase(path) != 0 || Error(kErrorFileNotFound));
   }
+  Dword GetSystemDirectoryA(char* buffer, Dword size) override {
+    if (Fails("GetSystemDirectoryA")) {
+      return 0;
+    }
+    if (system_folder.size() >= size) {
+      return static_cast<Dword>(system_folder.size() + 1);
+    }
+    std::snprintf(buffer, size, "%s", system_folder.c_str());
+    return static_cast<Dword>(system_folder.size());
+  }
+  Handle CreateFileA(const char* path, Dword access, Dword share, SecurityDescriptor descriptor,
+                     Dword disposition, Dword flags) override {
+    EXPECT_TRUE(disposition == kCreateNew && flags == kFileAttributeNormal);
+    file_creations.push_back(
+        FileCreation{path, access, share, disposition, descriptor ? descriptor->sddl : "inherited"});
+    if (Fails("CreateFileA") || (descriptor != nullptr && !Use(descriptor)) ||
+        (!ParentExists(path) && !Error(kErrorPathNotFound)) ||
+        ((files.count(path) || folders.count(path)) && !Error(kErrorFileExists))) {
+      return nullptr;
+    }
+    files[path] = "";
+    file_security[path] = file_creations.back().sddl;
+    return Hand(KernelObject{0, 0, 0, "file", path});
+  }
+  int OpenOsfHandle(Handle file, int flags) override {
+    if (Fails("OpenOsfHandle") || !Use(file)) {
+      return -1;
+    }
+    descriptors_[next_descriptor_] = {file, flags};
+    return next_descriptor_++;
+  }
+  FileHandle FdOpen(int descriptor, const char* mode) override {
+    EXPECT_EQ(mode, std::string("w"));
+    if (Fails("FdOpen") || descriptors_.count(descriptor) == 0) {
+      return nullptr;
+    }
+    const auto& [file, flags] = descriptors_.at(descriptor);
+    return Hand(FileObject{file->path, (flags & kOpenText) != 0, descriptor});
+  }
+  int CloseFd(int descriptor) override {
+    if (descriptors_.count(descriptor) == 0) {
+      ADD_FAILURE() << "closed a descriptor that is not open";
+      return -1;
+    }
+    closed_handles.push_back("file");
+    Release(descriptors_.at(descriptor).first);
+    descriptors_.erase(descriptor);
+    return 0;
+  }
   FileHandle FileOpen(const char* path, FileOpenMode mode) override {
     if (Fails("FileOpen") || !ParentExists(path) || folders.count(path) != 0) {
       return nullptr;
@@ -284,12 +424,15 @@ class SimulatedWindows : public WindowsApi {
   // Text mode: every line feed is stored as CR LF.
   std::size_t FileWrite(FileHandle file, const char* data, std::size_t size) override {
     for (std::size_t i = 0, failing = Fails("FileWrite") || !Use(file); i < size && !failing; ++i) {
-      files.at(file->path) += data[i] == '\n' ? "\r\n" : std::string(1, data[i]);
+      files.at(file->path) += data[i] == '\n' && file->text ? "\r\n" : std::string(1, data[i]);
     }
     return size;
   }
   int FileFlush(FileHandle file) override { return Fails("FileFlush") || !Use(file) ? -1 : 0; }
-  int FileClose(FileHandle file) override { return Release(file) ? 0 : -1; }
+  int FileClose(FileHandle file) override {
+    const int descriptor = Use(file) ? file->descriptor : -1;
+    return Release(file) && (descriptor == -1 || CloseFd(descriptor) == 0) ? 0 : -1;
+  }
 
   int DupEnv(char** value, std::size_t* length, const char* name) override {
     const bool failing = Fails("DupEnv");
@@ -318,6 +461,9 @@ class SimulatedWindows : public WindowsApi {
  private:
   // Counts the call, throws on the planned call, or fails with the planned error.
   bool Fails(const std::string& operation) {
+    if (before_call) {
+      before_call(operation);
+    }
     if (++calls[operation] == (throw_on.count(operation) != 0 ? throw_on.at(operation) : 0)) {
       throw std::bad_alloc();
     }
@@ -354,22 +500,27 @@ class SimulatedWindows : public WindowsApi {
     }
     return service;
   }
-  Handle Run(KernelObject process) {
+  Handle Run(KernelObject process, const char* kind = "process") {
     process.started_at = tick;
+    process.kind = kind;
     return Hand(process);
   }
   Dword Remaining(Handle process) const {
     const Dword ran = tick - process->started_at;
     return ran < process->runs_ms ? process->runs_ms - ran : 0;
   }
-  // A drive ("C:") always exists.
+  // A drive ("C:") always exists, and so does the current drive's root ("\\wg").
   bool ParentExists(const std::string& path) const {
     const std::string parent = Fold(path).substr(0, Fold(path).rfind('\\'));
-    return (parent.size() == 2 && parent[1] == ':') || folders.count(parent) != 0;
+    return parent.empty() || (parent.size() == 2 && parent[1] == ':') || folders.count(parent) != 0;
   }
 
   std::map<const void*, std::shared_ptr<void>> open_;
   Dword last_error_ = 0;
+  KernelObject current_process_{0, 0};
+  SidObject user_sid_;
+  std::map<int, std::pair<Handle, int>> descriptors_;  // C runtime descriptor: its handle and flags
+  int next_descriptor_ = 3;
 };
 
 }  // namespace tarvex

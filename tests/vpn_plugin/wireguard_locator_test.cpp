@@ -42,4 +42,29 @@ TEST_F(WireGuardLocatorTest, AFolderNamedLikeTheProgramCountsAndPathsStayAsBuilt
   EXPECT_EQ(plugin.FindWireGuardExecutable(), "tarvex.exe\\bin\\wireguard.exe");
 }
 
+// A module path that could not be read, or was cut short, names no folder of
+// ours: a "\bin\wireguard.exe" at the drive's root or in some other folder
+// must never be taken for the bundled copy.
+TEST_F(WireGuardLocatorTest, AnUnreadableOrCutModulePathSkipsBothApplicationFolderCandidates) {
+  const std::string fits = "C:\\" + std::string(245, 'a');  // with "\tarvex.exe": 259 bytes
+  const std::string cut = "C:\\" + std::string(246, 'a');   // with "\tarvex.exe": 260 bytes
+  const std::string program_files = "C:\\Program Files\\WireGuard\\wireguard.exe";
+  windows.files[program_files] = "";
+  for (const std::string& folder : {std::string(), fits, cut}) {
+    windows.files[folder + "\\bin\\wireguard.exe"] = "";
+    windows.files[folder + "\\data\\flutter_assets\\assets\\bin\\wireguard.exe"] = "";
+  }
+
+  windows.fail["GetModuleFileNameA"] = kErrorAccessDenied;
+  EXPECT_EQ(plugin.FindWireGuardExecutable(), program_files);
+  windows.fail.clear();
+  windows.module_path = cut + "\\tarvex.exe";
+  EXPECT_EQ(plugin.FindWireGuardExecutable(), program_files);
+  windows.module_path = fits + "\\tarvex.exe";
+  EXPECT_EQ(plugin.FindWireGuardExecutable(), fits + "\\bin\\wireguard.exe");
+
+  EXPECT_EQ(LogLines().front(),
+            "WindowsVpnPlugin::FindWireGuardExecutable - Found system-installed at: " + program_files);
+}
+
 }  // namespace tarvex

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 // After windows.h, which they need.
+#include <fcntl.h>
+#include <io.h>
+#include <sddl.h>
 #include <share.h>
 #include <shellapi.h>
 
@@ -29,6 +32,10 @@ static_assert(offsetof(ServiceStatusProcess, current_state) ==
               offsetof(SERVICE_STATUS_PROCESS, dwCurrentState));
 static_assert(sizeof(char16_t) == sizeof(WCHAR));
 static_assert(sizeof(SidIdentifierAuthority) == sizeof(SID_IDENTIFIER_AUTHORITY));
+// A TokenUser buffer is read as it comes from the system.
+static_assert(sizeof(TokenUser) == sizeof(TOKEN_USER));
+static_assert(offsetof(TokenUser, sid) == offsetof(TOKEN_USER, User.Sid));
+static_assert(kOpenText == _O_TEXT);
 
 // wchar_t and char16_t are both UTF-16 code units on Windows.
 LPCWSTR Wide(const char16_t* text) { return reinterpret_cast<LPCWSTR>(text); }
@@ -161,6 +168,45 @@ bool Win32Api::CheckTokenMembership(Handle token, Sid sid, int* is_member) {
 
 void Win32Api::FreeSid(Sid sid) { ::FreeSid(reinterpret_cast<PSID>(sid)); }
 
+Handle Win32Api::GetCurrentProcess() { return Ours(::GetCurrentProcess()); }
+
+bool Win32Api::OpenProcessToken(Handle process, Dword desired_access, Handle* token) {
+  HANDLE native = nullptr;
+  const BOOL ok = ::OpenProcessToken(Native(process), desired_access, &native);
+  *token = ok != FALSE ? Ours(native) : nullptr;
+  return ok != FALSE;
+}
+
+bool Win32Api::GetTokenInformation(Handle token, Dword information_class, void* buffer, Dword buffer_size,
+                                   Dword* return_length) {
+  DWORD length = 0;
+  const BOOL ok = ::GetTokenInformation(
+      Native(token), static_cast<TOKEN_INFORMATION_CLASS>(information_class), buffer, buffer_size, &length);
+  *return_length = length;
+  return ok != FALSE;
+}
+
+bool Win32Api::ConvertSidToStringSidA(Sid sid, char** text) {
+  LPSTR native = nullptr;
+  const BOOL ok = ::ConvertSidToStringSidA(reinterpret_cast<PSID>(sid), &native);
+  *text = ok != FALSE ? native : nullptr;
+  return ok != FALSE;
+}
+
+bool Win32Api::ConvertStringSecurityDescriptorToSecurityDescriptorA(const char* text, Dword revision,
+                                                                    SecurityDescriptor* descriptor,
+                                                                    Dword* size) {
+  PSECURITY_DESCRIPTOR native = nullptr;
+  ULONG native_size = 0;
+  const BOOL ok =
+      ::ConvertStringSecurityDescriptorToSecurityDescriptorA(text, revision, &native, &native_size);
+  *descriptor = ok != FALSE ? reinterpret_cast<SecurityDescriptor>(native) : nullptr;
+  if (size != nullptr) {
+    *size = native_size;
+  }
+  return ok != FALSE;
+}
+
 Dword Win32Api::FormatMessageW(Dword flags, const void* source, Dword message_id, Dword language_id,
                                char16_t** buffer, Dword minimum_size) {
   // With FORMAT_MESSAGE_ALLOCATE_BUFFER the buffer argument receives the
@@ -185,6 +231,30 @@ Dword Win32Api::GetFileAttributesA(const char* path) { return ::GetFileAttribute
 bool Win32Api::CreateDirectoryA(const char* path) { return ::CreateDirectoryA(path, nullptr) != FALSE; }
 
 bool Win32Api::DeleteFileA(const char* path) { return ::DeleteFileA(path) != FALSE; }
+
+Dword Win32Api::GetSystemDirectoryA(char* buffer, Dword size) { return ::GetSystemDirectoryA(buffer, size); }
+
+Handle Win32Api::CreateFileA(const char* path, Dword desired_access, Dword share_mode,
+                             SecurityDescriptor descriptor, Dword creation_disposition,
+                             Dword flags_and_attributes) {
+  SECURITY_ATTRIBUTES attributes{};
+  attributes.nLength = sizeof attributes;
+  attributes.lpSecurityDescriptor = descriptor;
+  attributes.bInheritHandle = FALSE;
+  const HANDLE file = ::CreateFileA(path, desired_access, share_mode, &attributes, creation_disposition,
+                                    flags_and_attributes, nullptr);
+  return file == INVALID_HANDLE_VALUE ? nullptr : Ours(file);
+}
+
+int Win32Api::OpenOsfHandle(Handle file, int flags) {
+  return ::_open_osfhandle(reinterpret_cast<intptr_t>(Native(file)), flags);
+}
+
+FileHandle Win32Api::FdOpen(int descriptor, const char* mode) {
+  return reinterpret_cast<FileHandle>(::_fdopen(descriptor, mode));
+}
+
+int Win32Api::CloseFd(int descriptor) { return ::_close(descriptor); }
 
 FileHandle Win32Api::FileOpen(const char* path, FileOpenMode mode) {
   const char* mode_text = mode == FileOpenMode::kAppendText ? "a" : "w";

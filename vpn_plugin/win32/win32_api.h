@@ -38,6 +38,14 @@ class Win32Api final : public WindowsApi {
                                 Dword sub_authority6, Dword sub_authority7, Sid* sid) override;
   bool CheckTokenMembership(Handle token, Sid sid, int* is_member) override;
   void FreeSid(Sid sid) override;
+  Handle GetCurrentProcess() override;
+  bool OpenProcessToken(Handle process, Dword desired_access, Handle* token) override;
+  bool GetTokenInformation(Handle token, Dword information_class, void* buffer, Dword buffer_size,
+                           Dword* return_length) override;
+  bool ConvertSidToStringSidA(Sid sid, char** text) override;
+  bool ConvertStringSecurityDescriptorToSecurityDescriptorA(const char* text, Dword revision,
+                                                            SecurityDescriptor* descriptor,
+                                                            Dword* size) override;
 
   Dword FormatMessageW(Dword flags, const void* source, Dword message_id, Dword language_id,
                        char16_t** buffer, Dword minimum_size) override;
@@ -48,6 +56,12 @@ class Win32Api final : public WindowsApi {
   Dword GetFileAttributesA(const char* path) override;
   bool CreateDirectoryA(const char* path) override;
   bool DeleteFileA(const char* path) override;
+  Dword GetSystemDirectoryA(char* buffer, Dword size) override;
+  Handle CreateFileA(const char* path, Dword desired_access, Dword share_mode, SecurityDescriptor descriptor,
+                     Dword creation_disposition, Dword flags_and_attributes) override;
+  int OpenOsfHandle(Handle file, int flags) override;
+  FileHandle FdOpen(int descriptor, const char* mode) override;
+  int CloseFd(int descriptor) override;
   FileHandle FileOpen(const char* path, FileOpenMode mode) override;
   std::size_t FileWrite(FileHandle file, const char* data, std::size_t size) override;
   int FileFlush(FileHandle file) override;

@@ -1,0 +1,207 @@
+#include "tunnel_fixture.h"
+
+namespace tarvex {
+
+const std::string kInstall = "WindowsVpnPlugin::InstallWireGuardTunnel - ";
+const std::string kTry = "WindowsVpnPlugin::TryInstallTunnel - ";
+const std::string kUninstall = "WindowsVpnPlugin::UninstallWireGuardTunnel - ";
+const std::string kFound =
+    "WindowsVpnPlugin::FindWireGuardExecutable - Found bundled at: C:\\Apps\\Tarvex\\bin\\wireguard.exe";
+const std::string kInstallCommand =
+    "\"C:\\Apps\\Tarvex\\bin\\wireguard.exe\" /installtunnelservice "
+    "\"C:\\Users\\ana\\AppData\\Local\\Temp\\wg\\tarvex_office.conf\"";
+const std::string kElevatedCommand =
+    "WindowsVpnPlugin::RunElevatedCommand - Command: C:\\Apps\\Tarvex\\bin\\wireguard.exe Params: "
+    "/installtunnelservice \"C:\\Users\\ana\\AppData\\Local\\Temp\\wg\\tarvex_office.conf\"";
+
+class TunnelServiceTest : public TunnelTest {
+ protected:
+  bool Install() { return plugin.InstallWireGuardTunnel(kOfficeConf, "office", kConfig); }
+
+  // The lines up to the unelevated install's first line, for a tunnel whose service does not exist yet.
+  const std::vector<std::string> fresh_start_ = {
+      kInstall + "Installing tunnel: office",
+      kFound,
+      kInstall + "Found wireguard.exe at: C:\\Apps\\Tarvex\\bin\\wireguard.exe",
+      kUninstall + "Removing tunnel: tarvex_office",
+      kUninstall + "Service WireGuardTunnel$tarvex_office does not exist, skipping",
+      kTry + "Attempting installation without elevation"};
+  const std::vector<std::string> started_ = {
+      "WindowsVpnPlugin::StartWireGuardService - Starting service: WireGuardTunnel$tarvex_office",
+      "WindowsVpnPlugin::StartWireGuardService - Service started successfully"};
+};
+
+TEST_F(TunnelServiceTest, AFreshInstallAsAdministratorRunsOnlyTheInstallAndStartsTheService) {
+  EXPECT_TRUE(Install());
+
+  EXPECT_EQ(LogLines(), Join({fresh_start_,
+                              {kTry + "Installation successful without elevation",
+                               kInstall + "Tunnel service installed successfully"},
+                              AddRulesLines("tarvex_office"),
+                              started_,
+                              {kInstall + "Service started and tunnel is active"}}));
+  EXPECT_THAT(OtherLaunches(), ElementsAre(kInstallCommand));
+  EXPECT_EQ(NetshLines().size(), 18u);
+  EXPECT_THAT(windows.message_boxes, IsEmpty());
+}
+
+TEST_F(TunnelServiceTest, AnEarlierServiceIsRemovedWithItsRulesBeforeTheInstall) {
+  windows.AddService(u"WireGuardTunnel$tarvex_office", kServiceRunning);
+
+  EXPECT_TRUE(Install());
+
+  EXPECT_EQ(LogLines(),
+            Join({{kInstall + "Installing tunnel: office", kFound,
+                   kInstall + "Found wireguard.exe at: C:\\Apps\\Tarvex\\bin\\wireguard.exe",
+                   kUninstall + "Removing tunnel: tarvex_office", kFound},
+                  RemoveRulesLines("tarvex_office"),
+                  {kUninstall + "Tunnel service removed", kTry + "Attempting installation without elevation",
+                   kTry + "Installation successful without elevation",
+                   kInstall + "Tunnel service installed successfully"},
+                  AddRulesLines("tarvex_office"),
+                  started_,
+                  {kInstall + "Service started and tunnel is active"}}));
+  EXPECT_THAT(OtherLaunches(),
+              ElementsAre("\"C:\\Apps\\Tarvex\\bin\\wireguard.exe\" /uninstalltunnelservice tarvex_office",
+                          kInstallCommand));
+  EXPECT_EQ(windows.tick, 5000u + 800 + 9 * 50 + 800 + 18 * 50);  // each child waited for
+}
+
+struct FailedInstall {
+  const char* name;
+  Dword exit_code;
+  Dword runs_ms;
+  bool admin;
+  Dword shell_error;  // 0: the user accepts the prompt
+  std::vector<std::string> after_attempt;
+  int boxes;
+};
+
+void PrintTo(const FailedInstall& c, std::ostream* os) { *os << c.name; }
+
+class FailedInstallTest : public TunnelServiceTest, public ::testing::WithParamInterface<FailedInstall> {};
+
+TEST_P(FailedInstallTest, FollowsTheDecisionTreeAndAnswersFalse) {
+  windows.programs[kWireGuardExe] = {GetParam().exit_code, GetParam().runs_ms};
+  windows.is_admin = GetParam().admin;
+  if (GetParam().shell_error != 0) {
+    windows.fail["ShellExecuteExA"] = GetParam().shell_error;
+  }
+
+  EXPECT_FALSE(Install());
+
+  EXPECT_EQ(LogLines(), Join({fresh_start_, GetParam().after_attempt}));
+  EXPECT_EQ(static_cast<int>(windows.message_boxes.size()), GetParam().boxes);
+}
+
+const std::vector<std::string> kAcceptedButFailed =
+    Join({{kTry + "wireguard.exe failed with exit code: 1",
+           kInstall + "Installation failed, trying with elevation", kElevatedCommand,
+           "WindowsVpnPlugin::RunElevatedCommand - Elevated command completed",
+           kInstall + "Tunnel service installed successfully"},
+          AddRulesLines("tarvex_office"),
+          {"WindowsVpnPlugin::StartWireGuardService - Starting service: WireGuardTunnel$tarvex_office",
+           "WindowsVpnPlugin::StartWireGuardService - Failed to open service: WireGuardTunnel$tarvex_office",
+           kInstall + "Failed to start service after installation"}});
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, FailedInstallTest,
+    ::testing::Values(
+        FailedInstall{"ExitCode1AsAdministrator",
+                      1,
+                      0,
+                      true,
+                      0,
+                      {kTry + "wireguard.exe failed with exit code: 1",
+                       kInstall + "Installation failed, trying with elevation",
+                       kInstall + "Already running as admin but installation failed"},
+                      0},
+        FailedInstall{"HangPastTenSeconds",
+                      0,
+                      12000,
+                      true,
+                      0,
+                      {kTry + "wireguard.exe failed with exit code: 259",
+                       kInstall + "Installation failed, trying with elevation",
+                       kInstall + "Already running as admin but installation failed"},
+                      0},
+        FailedInstall{"ElevationRefused",
+                      1,
+                      0,
+                      false,
+                      kErrorCancelled,
+                      {kTry + "wireguard.exe failed with exit code: 1",
+                       kInstall + "Installation failed, trying with elevation", kElevatedCommand,
+                       "WindowsVpnPlugin::RunElevatedCommand - ShellExecuteEx failed: The operation was "
+                       "canceled by the user.\r\n",
+                       "WindowsVpnPlugin::RunElevatedCommand - User cancelled elevation",
+                       kInstall + "Elevated installation also failed"},
+                      2},
+        FailedInstall{"ElevationAcceptedButTheInstallFailed", 1, 0, false, 0, kAcceptedButFailed, 1}));
+
+TEST_F(TunnelServiceTest, AnInstallThatCannotStartReportsTheSystemText) {
+  windows.programs.erase(kWireGuardExe);  // the file is there, but it does not run
+
+  EXPECT_FALSE(Install());
+
+  EXPECT_EQ(LogLines()[6], kTry + "CreateProcess failed: The system cannot find the file specified.\r\n");
+  EXPECT_EQ(LogLines()[7], kInstall + "Installation failed, trying with elevation");
+}
+
+TEST_F(TunnelServiceTest, WithoutWireGuardNothingIsInstalledOrRemoved) {
+  windows.files.erase(kWireGuardExe);
+  EXPECT_FALSE(Install());
+  windows.AddService(u"WireGuardTunnel$tarvex_office", kServiceRunning);
+  EXPECT_FALSE(plugin.UninstallWireGuardTunnel("tarvex_office"));
+
+  const std::string not_found =
+      "WindowsVpnPlugin::FindWireGuardExecutable - WireGuard executable not found in bundle or system";
+  EXPECT_EQ(LogLines(),
+            Join({{kInstall + "Installing tunnel: office", not_found, kInstall + "wireguard.exe not found",
+                   kUninstall + "Removing tunnel: tarvex_office", not_found,
+                   kUninstall + "wireguard.exe not found"}}));
+  EXPECT_THAT(windows.launches, IsEmpty());
+}
+
+TEST_F(TunnelServiceTest, RemovalWithoutTheManagerRunsTheCommandAndAnAbsentServiceNeedsNoProgram) {
+  windows.fail["OpenSCManagerW"] = kErrorAccessDenied;
+  EXPECT_TRUE(plugin.UninstallWireGuardTunnel("tarvex_office"));
+  windows.fail.clear();
+  EXPECT_TRUE(plugin.UninstallWireGuardTunnel("tarvex_office"));
+
+  EXPECT_EQ(LogLines(),
+            Join({{kUninstall + "Removing tunnel: tarvex_office", kFound},
+                  RemoveRulesLines("tarvex_office"),
+                  {kUninstall + "Tunnel service removed", kUninstall + "Removing tunnel: tarvex_office",
+                   kUninstall + "Service WireGuardTunnel$tarvex_office does not exist, skipping"}}));
+  EXPECT_EQ(OtherLaunches().size(), 1u);
+  EXPECT_THAT(windows.closed_services, ElementsAre("manager"));
+}
+
+TEST_F(TunnelServiceTest, ARemovalThatCannotStartIsAFailureAndItsExitCodeIsIgnored) {
+  windows.AddService(u"WireGuardTunnel$tarvex_office", kServiceRunning);
+  windows.programs[kWireGuardExe] = {1, 9000};
+  EXPECT_TRUE(plugin.UninstallWireGuardTunnel("tarvex_office"));
+  EXPECT_EQ(windows.tick, 5000u + 5000 + 9 * 50);
+
+  windows.programs.erase(kWireGuardExe);
+  EXPECT_FALSE(plugin.UninstallWireGuardTunnel("tarvex_office"));
+  EXPECT_EQ(LogLines().back(),
+            kUninstall + "CreateProcess failed: The system cannot find the file specified.\r\n");
+}
+
+TEST_F(TunnelServiceTest, EachOperationCatchesItsOwnException) {
+  windows.throw_on["CreateProcessA"] = 1;
+  EXPECT_FALSE(plugin.TryInstallTunnel(kWireGuardExe, kOfficeConf));
+  windows.throw_on["GetModuleFileNameA"] = 1;
+  EXPECT_FALSE(Install());
+  windows.throw_on["OpenServiceW"] = 1;
+  EXPECT_FALSE(plugin.UninstallWireGuardTunnel("tarvex_office"));
+
+  EXPECT_EQ(LogLines()[1], kTry + "Exception: std::bad_alloc");
+  EXPECT_EQ(LogLines()[3], kInstall + "Exception: std::bad_alloc");
+  EXPECT_EQ(LogLines().back(), kUninstall + "Exception: std::bad_alloc");
+  EXPECT_THAT(windows.closed_services, ElementsAre("manager"));
+}
+
+}  // namespace tarvex

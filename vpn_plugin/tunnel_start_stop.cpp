@@ -1,0 +1,137 @@
+#include <exception>
+#include <string>
+
+#include "embedding/encodable_value.h"
+#include "vpn_plugin/tunnel_naming.h"
+#include "vpn_plugin/windows_vpn_plugin.h"
+
+namespace tarvex {
+
+namespace {
+
+using flutter::EncodableMap;
+using flutter::EncodableValue;
+
+// The call's arguments when they are a map; null for none, null or any other value.
+const EncodableMap* ArgumentMap(const WindowsVpnPlugin::MethodCall& call) {
+  return call.arguments() != nullptr ? call.arguments()->TryGet<EncodableMap>() : nullptr;
+}
+
+// "networkId", or "tarvex_default" when the map has no such key. A value
+// that is not a string throws std::bad_variant_access ("bad variant access").
+std::string ReadNetworkId(const EncodableMap& arguments) {
+  const auto found = arguments.find(EncodableValue("networkId"));
+  return found != arguments.end() ? found->second.Get<std::string>() : std::string("tarvex_default");
+}
+
+}  // namespace
+
+void WindowsVpnPlugin::StartTunnel(const MethodCall& call, std::unique_ptr<MethodResult> result) {
+  Log("WindowsVpnPlugin::StartTunnel called");
+  const EncodableMap* arguments = ArgumentMap(call);
+  if (arguments == nullptr) {
+    Log("WindowsVpnPlugin::StartTunnel - Invalid arguments");
+    result->Error("INVALID_ARGUMENTS", "Invalid arguments for startTunnel");
+    return;
+  }
+  try {
+    // The id is read, type included, before the configuration is looked for.
+    const std::string network_id = ReadNetworkId(*arguments);
+    const auto config = arguments->find(EncodableValue("config"));
+    if (config == arguments->end()) {
+      Log("WindowsVpnPlugin::StartTunnel - No config provided");
+      result->Error("INVALID_CONFIG", "No config provided");
+      return;
+    }
+    const std::string& config_text = config->second.Get<std::string>();
+    Log("WindowsVpnPlugin::StartTunnel - Creating tunnel with networkId: " + EscapedForLog(network_id));
+    const bool created = CreateWindowsVPNTunnel(config_text, network_id);
+    Log(created ? "WindowsVpnPlugin::StartTunnel - Tunnel created successfully"
+                : "WindowsVpnPlugin::StartTunnel - Failed to create tunnel");
+    result->Success(EncodableValue(created));
+  } catch (const std::exception& e) {
+    Log(std::string("WindowsVpnPlugin::StartTunnel - Exception: ") + e.what());
+    result->Error("START_TUNNEL_ERROR", std::string("Failed to start tunnel: ") + e.what());
+  }
+}
+
+void WindowsVpnPlugin::StopTunnel(const MethodCall& call, std::unique_ptr<MethodResult> result) {
+  Log("WindowsVpnPlugin::StopTunnel called");
+  const EncodableMap* arguments = ArgumentMap(call);
+  if (arguments == nullptr) {
+    result->Error("INVALID_ARGUMENTS", "Invalid arguments for stopTunnel");
+    return;
+  }
+  try {
+    const std::string network_id = ReadNetworkId(*arguments);
+    Log("WindowsVpnPlugin::StopTunnel - Removing tunnel with networkId: " + EscapedForLog(network_id));
+    const bool removed = RemoveWindowsVPNTunnel(network_id);
+    Log(removed ? "WindowsVpnPlugin::StopTunnel - Tunnel removed successfully"
+                : "WindowsVpnPlugin::StopTunnel - Failed to remove tunnel");
+    result->Success(EncodableValue(removed));
+  } catch (const std::exception& e) {
+    Log(std::string("WindowsVpnPlugin::StopTunnel - Exception: ") + e.what());
+    result->Error("STOP_TUNNEL_ERROR", std::string("Failed to stop tunnel: ") + e.what());
+  }
+}
+
+// An id is registered only once its tunnel is up, so a failed creation can
+// simply be tried again. A registered id is not created twice, whatever the
+// configuration says now.
+bool WindowsVpnPlugin::CreateWindowsVPNTunnel(const std::string& config, const std::string& network_id) {
+  Log("WindowsVpnPlugin::CreateWindowsVPNTunnel - networkId: " + EscapedForLog(network_id));
+  const bool registered = tunnels_.count(network_id) != 0;
+  try {
+    if (registered) {
+      Log("WindowsVpnPlugin::CreateWindowsVPNTunnel - VPN already exists for networkId: " + network_id);
+      return true;
+    }
+    if (!CreateWireGuardTunnel(config, network_id)) {
+      Log("WindowsVpnPlugin::CreateWindowsVPNTunnel - Failed to create WireGuard tunnel");
+      return false;
+    }
+    tunnels_.emplace(network_id, true);
+    Log("WindowsVpnPlugin::CreateWindowsVPNTunnel - WireGuard tunnel created successfully for: " +
+        network_id);
+    return true;
+  } catch (const std::exception& e) {
+    Log(std::string("WindowsVpnPlugin::CreateWindowsVPNTunnel - error: ") + e.what());
+    return false;
+  } catch (...) {
+    Log("WindowsVpnPlugin::CreateWindowsVPNTunnel - Unknown exception");
+    return false;
+  }
+}
+
+// Best effort: the service, the registry entry and the file go one after the
+// other, and a step that fails does not stop the next. An id that can never
+// have been a tunnel is refused before anything is touched.
+bool WindowsVpnPlugin::RemoveWindowsVPNTunnel(const std::string& network_id) {
+  Log("WindowsVpnPlugin::RemoveWindowsVPNTunnel - networkId: " + EscapedForLog(network_id));
+  try {
+    if (!IsAcceptedNetworkId(network_id)) {
+      Log("WindowsVpnPlugin::RemoveWindowsVPNTunnel - Network ID refused, not a valid tunnel name: " +
+          EscapedForLog(network_id));
+      return false;
+    }
+    const std::string tunnel_name = "tarvex_" + network_id;
+    if (!UninstallWireGuardTunnel(tunnel_name)) {
+      Log("WindowsVpnPlugin::RemoveWindowsVPNTunnel - Failed to uninstall WireGuard tunnel");
+    }
+    tunnels_.erase(network_id);
+
+    // A file that is missing or in use is left as it is, without a line.
+    const std::string config_path = WgDirectory(*windows_) + "\\" + tunnel_name + ".conf";
+    if (windows_->DeleteFileA(config_path.c_str())) {
+      Log("WindowsVpnPlugin::RemoveWindowsVPNTunnel - Config file cleaned up: " + config_path);
+    }
+    Log("WindowsVpnPlugin::RemoveWindowsVPNTunnel - WireGuard tunnel removed successfully for: " +
+        network_id);
+    return true;
+  } catch (const std::exception& e) {
+    Log(std::string("WindowsVpnPlugin::RemoveWindowsVPNTunnel - Exception: ") + e.what());
+    return false;
+  }
+}
+
+}  // namespace tarvex
