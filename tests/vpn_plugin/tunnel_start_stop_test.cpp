@@ -1,5 +1,6 @@
 #include <optional>
 
+#include "allocation_failure.h"
 #include "tunnel_fixture.h"
 
 namespace tarvex {
@@ -115,6 +116,42 @@ TEST_F(TunnelMethodsTest, StartTunnel_EmptyIdOrConfigIsRefusedByTheCreation) {
   EXPECT_THAT(LogLines(), testing::Contains("WindowsVpnPlugin::CreateWireGuardTunnel - Network ID is empty"));
   EXPECT_THAT(LogLines(), testing::Contains("WindowsVpnPlugin::CreateWireGuardTunnel - Config is empty"));
   EXPECT_THAT(windows.launches, IsEmpty());
+}
+
+// What escapes the creation is caught by the registry: the reply is false,
+// nothing is registered, and the next start tries again.
+TEST_F(TunnelMethodsTest, StartTunnel_AnExceptionOutOfTheCreationIsCaughtByTheRegistry) {
+  // Each log line ends with a flush. The creation's opening line is formed
+  // outside its own guard, right after the registry's line (the fourth
+  // flush); something other than a standard exception can come out of the
+  // writing of that opening line itself (the eleventh).
+  bool thrown = false;
+  windows.before_call = [&](const std::string& operation) {
+    if (operation == "FileFlush" && windows.calls["FileFlush"] == 3) {
+      FailNextAllocation();
+    } else if (operation == "FileFlush" && windows.calls["FileFlush"] == 10 && !thrown) {
+      thrown = true;
+      throw 7;
+    }
+  };
+
+  EXPECT_EQ(Start("office"), "false");
+  EXPECT_EQ(Start("office"), "false");
+  EXPECT_EQ(Start("office"), "true");
+
+  const std::vector<std::string> opening = {
+      "WindowsVpnPlugin::HandleMethodCall called: startTunnel", "WindowsVpnPlugin::StartTunnel called",
+      "WindowsVpnPlugin::StartTunnel - Creating tunnel with networkId: office",
+      "WindowsVpnPlugin::CreateWindowsVPNTunnel - networkId: office"};
+  const std::vector<std::string> lines = LogLines();
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 13),
+            Join({opening,
+                  {"WindowsVpnPlugin::CreateWindowsVPNTunnel - error: std::bad_alloc",
+                   "WindowsVpnPlugin::StartTunnel - Failed to create tunnel"},
+                  opening,
+                  {"WindowsVpnPlugin::CreateWireGuardTunnel - Creating WireGuard tunnel for: office",
+                   "WindowsVpnPlugin::CreateWindowsVPNTunnel - Unknown exception",
+                   "WindowsVpnPlugin::StartTunnel - Failed to create tunnel"}}));
 }
 
 // The registry does not outlive the process: a tunnel left running is
