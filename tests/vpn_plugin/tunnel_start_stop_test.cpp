@@ -210,16 +210,24 @@ TEST_F(TunnelMethodsTest, StopTunnel_IsBestEffortForUnknownIdsAndFailedUninstall
   EXPECT_EQ(Stop("gone"), "true");
   EXPECT_EQ(windows.files.count("C:\\Temp\\wg\\tarvex_gone.conf"), 0u);
 
-  windows.AddService(u"WireGuardTunnel$tarvex_stuck", kServiceRunning);
+  windows.env["TEMP"] = kTemp;
+  EXPECT_EQ(Start("stuck"), "true");
   windows.files.erase(kWireGuardExe);
   EXPECT_EQ(Stop("stuck"), "true");
-  EXPECT_EQ(LastLogLines(4),
+  EXPECT_EQ(LastLogLines(5),
             (std::vector<std::string>{
                 "WindowsVpnPlugin::UninstallWireGuardTunnel - wireguard.exe not found",
                 "WindowsVpnPlugin::RemoveWindowsVPNTunnel - Failed to uninstall WireGuard tunnel",
+                "WindowsVpnPlugin::RemoveWindowsVPNTunnel - Config file cleaned up: " + std::string(kTemp) +
+                    "\\wg\\tarvex_stuck.conf",
                 "WindowsVpnPlugin::RemoveWindowsVPNTunnel - WireGuard tunnel removed successfully "
                 "for: stuck",
                 "WindowsVpnPlugin::StopTunnel - Tunnel removed successfully"}));
+  // Forgotten, though its service still runs: only the search of all services finds it.
+  EXPECT_EQ(Call("isConnected", nullptr), "true");
+  EXPECT_EQ(LastLogLines(3)[0],
+            "WindowsVpnPlugin::CheckWireGuardServices - Found running WireGuard service: "
+            "WireGuardTunnel$tarvex_stuck");
 
   windows.throw_on["GetEnv"] = windows.calls["GetEnv"] + 1;
   EXPECT_EQ(Stop("stuck"), "false");
