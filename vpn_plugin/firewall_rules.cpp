@@ -28,10 +28,10 @@ bool RunNetsh(WindowsApi& windows, const std::string& command_line) {
   return RunHiddenCommand(windows, command_line, kNetshWaitMilliseconds, netsh).started;
 }
 
-// The port and the address go into netsh command lines unquoted: a blank, a
-// quote or a word such as "any" there would add other rules than the tunnel's
-// (a rule for "localip=any" allows all inbound traffic). Only a port number
-// and an IP address literal are let in.
+// The port and the address go into netsh command lines unquoted: a quote, a
+// "name=value" word or a keyword such as "any" there would add other rules
+// than the tunnel's (a rule for "localip=any" allows all inbound traffic).
+// Only a port number and IP address literals are let in.
 bool IsPortNumber(const std::string& text) {
   if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) {
     return false;
@@ -40,8 +40,12 @@ bool IsPortNumber(const std::string& text) {
   return port >= 1 && port <= 65535;
 }
 
-bool IsAddressLiteral(const std::string& text) {
-  return !text.empty() && text.find_first_not_of("0123456789abcdefABCDEF.:") == std::string::npos;
+// One address, or a list of them as the configuration writes it when it
+// gives no prefix lengths ("10.0.0.2, fd00::2"). Hexadecimal digits, '.', ':',
+// commas and blanks can form neither a netsh parameter nor a keyword, so such
+// a list goes to netsh exactly as it stands in the configuration.
+bool IsAddressList(const std::string& text) {
+  return !text.empty() && text.find_first_not_of("0123456789abcdefABCDEF.:, \t") == std::string::npos;
 }
 
 }  // namespace
@@ -92,7 +96,7 @@ bool WindowsVpnPlugin::AddFirewallRules(const std::string& rule_set_name, const 
     // The first address of the list, without its prefix length.
     const std::string address_line = ExtractConfigValue(config, "Address");
     const std::string address = address_line.substr(0, address_line.find('/'));
-    if (!address.empty() && !IsAddressLiteral(address)) {
+    if (!address.empty() && !IsAddressList(address)) {
       Log("WindowsVpnPlugin::AddFirewallRules - Address is not an IP address, VPN rules skipped: " +
           EscapedForLog(address));
     } else if (!address.empty()) {

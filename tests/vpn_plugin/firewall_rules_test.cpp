@@ -28,13 +28,19 @@ const std::vector<std::string> kPortRules = {
     "protocol=udp remoteport=51820 enable=yes profile=any",
     "netsh advfirewall firewall add rule name=\"Tarvex VPN - tarvex_office UDP In\" dir=in action=allow "
     "protocol=udp localport=51820 enable=yes profile=any"};
-const std::vector<std::string> kAddressRules = {
-    "netsh advfirewall firewall add rule name=\"Tarvex VPN - tarvex_office VPN In\" dir=in action=allow "
-    "protocol=any localip=10.66.66.2 enable=yes profile=any",
-    "netsh advfirewall firewall add rule name=\"Tarvex VPN - tarvex_office VPN Out\" dir=out action=allow "
-    "protocol=any localip=10.66.66.2 enable=yes profile=any",
-    "netsh advfirewall firewall add rule name=\"Tarvex VPN - tarvex_office ICMP\" dir=in action=allow "
-    "protocol=icmpv4 localip=10.66.66.2 enable=yes profile=any"};
+std::vector<std::string> AddressRules(const std::string& address) {
+  return {
+      "netsh advfirewall firewall add rule name=\"Tarvex VPN - tarvex_office VPN In\" dir=in action=allow "
+      "protocol=any localip=" +
+          address + " enable=yes profile=any",
+      "netsh advfirewall firewall add rule name=\"Tarvex VPN - tarvex_office VPN Out\" dir=out action=allow "
+      "protocol=any localip=" +
+          address + " enable=yes profile=any",
+      "netsh advfirewall firewall add rule name=\"Tarvex VPN - tarvex_office ICMP\" dir=in action=allow "
+      "protocol=icmpv4 localip=" +
+          address + " enable=yes profile=any"};
+}
+const std::vector<std::string> kAddressRules = AddressRules("10.66.66.2");
 
 TEST_F(FirewallRulesTest, DeletesTheNineNamesThenAddsEveryRuleFromTheSystemFoldersNetsh) {
   EXPECT_TRUE(plugin.AddFirewallRules("tarvex_office", kConfig));
@@ -67,7 +73,7 @@ TEST_F(FirewallRulesTest, RulesWithoutTheirFieldAreSkippedSilently) {
 // Values that would change what netsh is asked for, or open everything, are not inserted.
 TEST_F(FirewallRulesTest, OnlyAPortNumberAndAnAddressLiteralReachTheCommandLines) {
   const char* const configs[] = {
-      "Endpoint = h:51820 dir=in\nAddress = any\n", "Endpoint = h:0\nAddress = 10.0.0.2, fd00::2\n",
+      "Endpoint = h:51820 dir=in\nAddress = any\n", "Endpoint = h:0\nAddress = 10.0.0.2, any\n",
       "Endpoint = h:65536\nAddress = 10.0.0.2\" remoteip=\"any\n", "Endpoint = h:5182x\nAddress = \x1B[2J\n"};
   for (const char* config : configs) {
     windows.launches.clear();
@@ -88,6 +94,23 @@ TEST_F(FirewallRulesTest, OnlyAPortNumberAndAnAddressLiteralReachTheCommandLines
   EXPECT_TRUE(
       plugin.AddFirewallRules("tarvex_office", "Endpoint = [2001:db8::1]:1\nAddress = FD42::2/128\n"));
   EXPECT_EQ(NetshLines().size(), 9u + 4 + 2 + 3);
+}
+
+// A list of addresses without prefix lengths, as a configuration may well
+// carry it, reaches netsh as it stands, blanks included.
+TEST_F(FirewallRulesTest, AnAddressListWithoutPrefixLengthsIsInsertedWhole) {
+  for (const std::string list : {"10.0.0.2, fd00::2", "10.0.0.2,FD00::2", "10.0.0.2 ,\tfd00::2"}) {
+    windows.launches.clear();
+    windows.applications.clear();
+    EXPECT_TRUE(plugin.AddFirewallRules("tarvex_office", "Address = " + list + "\n"));
+    EXPECT_EQ(NetshLines(), Join({kDeletes, kProgramRules, AddressRules(list)})) << list;
+    EXPECT_EQ(LastLogLines(4),
+              (std::vector<std::string>{
+                  "WindowsVpnPlugin::AddFirewallRules - VPN inbound rule added for IP: " + list,
+                  "WindowsVpnPlugin::AddFirewallRules - VPN outbound rule added for IP: " + list,
+                  "WindowsVpnPlugin::AddFirewallRules - ICMP ping rule added for IP: " + list,
+                  "WindowsVpnPlugin::AddFirewallRules - All firewall rules added for: tarvex_office"}));
+  }
 }
 
 // A path that names no folder of ours must not open the firewall for it.

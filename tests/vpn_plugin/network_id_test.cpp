@@ -69,12 +69,4 @@ INSTANTIATE_TEST_SUITE_P(Ids, HostileIdTest,
                                            "x\r\n[2026-12-06 03:05:17] WindowsVpnPlugin::forged",
                                            std::string("office\0other", 12), "office.", "\x1B[2J"));
 
-TEST_F(TunnelTest, TheLongestAcceptedIdMakesATunnel) {
-  const std::string id(25, 'x');
-  EXPECT_EQ(Call("startTunnel",
-                 std::make_unique<EncodableValue>(EncodableMap{{"networkId", id}, {"config", kConfig}})),
-            "true");
-  EXPECT_TRUE(HasService("WireGuardTunnel$tarvex_" + id));
-}
-
 }  // namespace tarvex

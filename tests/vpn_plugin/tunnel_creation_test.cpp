@@ -146,6 +146,14 @@ TEST_F(TunnelCreationTest, ExceptionsAreCaughtAndEveryHandleClosed) {
     EXPECT_EQ(LogLines().back(), kCreate + "error: std::bad_alloc") << step;
     EXPECT_EQ(windows.OpenHandles(), 0u) << step;
   }
+  windows.throw_on.clear();
+  windows.before_call = [](const std::string& operation) {
+    if (operation == "CreateFileA") {
+      throw 7;  // not a standard exception
+    }
+  };
+  EXPECT_FALSE(plugin.CreateWireGuardTunnel(kConfig, "office"));
+  EXPECT_EQ(LogLines().back(), kCreate + "Unknown exception");
 }
 
 }  // namespace tarvex

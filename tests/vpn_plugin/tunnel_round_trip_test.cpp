@@ -300,10 +300,15 @@ TEST_F(TunnelRoundTripTest, AnInstallThatFailsAsAdministratorIsNotRetriedElevate
 }
 
 // Nothing is written, deleted or run for an id that makes no tunnel name,
-// and the log shows each such id on its own line, escaped.
+// and the log shows each such id on its own line, escaped. The path ids
+// aim, through the configuration file's path, at a file of their own in the
+// wg directory, at one planted beside it and at one further up.
 TEST_F(TunnelRoundTripTest, HostileIdsTouchNothingAndForgeNoLogLine) {
+  const std::string planted = scratch_ + "\\temp\\victim.conf";
+  std::ofstream(planted, std::ios::binary) << "planted";
   const std::vector<std::string> ids = {"..\\..\\evil",
-                                        "../../evil",
+                                        "\\..\\..\\victim",
+                                        "/../../../evil",
                                         "a\" /uninstalltunnelservice \"x",
                                         "office home",
                                         std::string(26, 'x'),
@@ -326,8 +331,9 @@ TEST_F(TunnelRoundTripTest, HostileIdsTouchNothingAndForgeNoLogLine) {
   }
   EXPECT_THAT(netsh_.NewLines(), IsEmpty());
   EXPECT_THAT(wireguard_.NewLines(), IsEmpty());
+  EXPECT_FALSE(Exists(scratch_ + "\\temp\\wg\\evil.conf"));
+  EXPECT_EQ(Read(planted), "planted");
   EXPECT_FALSE(Exists(scratch_ + "\\evil.conf"));
-  EXPECT_FALSE(Exists(scratch_ + "\\temp\\evil.conf"));
   std::istringstream added(Read(log_path_).substr(log_size));
   for (std::string line; std::getline(added, line);) {
     EXPECT_EQ(line.rfind("[", 0), 0u) << line;

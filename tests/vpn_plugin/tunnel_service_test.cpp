@@ -188,6 +188,8 @@ TEST_F(TunnelServiceTest, ARemovalThatCannotStartIsAFailureAndItsExitCodeIsIgnor
   EXPECT_FALSE(plugin.UninstallWireGuardTunnel("tarvex_office"));
   EXPECT_EQ(LogLines().back(),
             kUninstall + "CreateProcess failed: The system cannot find the file specified.\r\n");
+  // The existence test closes the service before the manager.
+  EXPECT_THAT(windows.closed_services, ElementsAre(kOfficeService, "manager", kOfficeService, "manager"));
 }
 
 TEST_F(TunnelServiceTest, EachOperationCatchesItsOwnException) {

@@ -1,5 +1,6 @@
 #include <optional>
 
+#include "allocation_failure.h"
 #include "tunnel_fixture.h"
 
 namespace tarvex {
@@ -117,6 +118,42 @@ TEST_F(TunnelMethodsTest, StartTunnel_EmptyIdOrConfigIsRefusedByTheCreation) {
   EXPECT_THAT(windows.launches, IsEmpty());
 }
 
+// What escapes the creation is caught by the registry: the reply is false,
+// nothing is registered, and the next start tries again.
+TEST_F(TunnelMethodsTest, StartTunnel_AnExceptionOutOfTheCreationIsCaughtByTheRegistry) {
+  // Each log line ends with a flush. The creation's opening line is formed
+  // outside its own guard, right after the registry's line (the fourth
+  // flush); something other than a standard exception can come out of the
+  // writing of that opening line itself (the eleventh).
+  bool thrown = false;
+  windows.before_call = [&](const std::string& operation) {
+    if (operation == "FileFlush" && windows.calls["FileFlush"] == 3) {
+      FailNextAllocation();
+    } else if (operation == "FileFlush" && windows.calls["FileFlush"] == 10 && !thrown) {
+      thrown = true;
+      throw 7;
+    }
+  };
+
+  EXPECT_EQ(Start("office"), "false");
+  EXPECT_EQ(Start("office"), "false");
+  EXPECT_EQ(Start("office"), "true");
+
+  const std::vector<std::string> opening = {
+      "WindowsVpnPlugin::HandleMethodCall called: startTunnel", "WindowsVpnPlugin::StartTunnel called",
+      "WindowsVpnPlugin::StartTunnel - Creating tunnel with networkId: office",
+      "WindowsVpnPlugin::CreateWindowsVPNTunnel - networkId: office"};
+  const std::vector<std::string> lines = LogLines();
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 13),
+            Join({opening,
+                  {"WindowsVpnPlugin::CreateWindowsVPNTunnel - error: std::bad_alloc",
+                   "WindowsVpnPlugin::StartTunnel - Failed to create tunnel"},
+                  opening,
+                  {"WindowsVpnPlugin::CreateWireGuardTunnel - Creating WireGuard tunnel for: office",
+                   "WindowsVpnPlugin::CreateWindowsVPNTunnel - Unknown exception",
+                   "WindowsVpnPlugin::StartTunnel - Failed to create tunnel"}}));
+}
+
 // The registry does not outlive the process: a tunnel left running is
 // replaced by the next process's start.
 TEST_F(TunnelMethodsTest, AfterARestartTheSurvivingTunnelIsCreatedAgain) {
@@ -173,16 +210,24 @@ TEST_F(TunnelMethodsTest, StopTunnel_IsBestEffortForUnknownIdsAndFailedUninstall
   EXPECT_EQ(Stop("gone"), "true");
   EXPECT_EQ(windows.files.count("C:\\Temp\\wg\\tarvex_gone.conf"), 0u);
 
-  windows.AddService(u"WireGuardTunnel$tarvex_stuck", kServiceRunning);
+  windows.env["TEMP"] = kTemp;
+  EXPECT_EQ(Start("stuck"), "true");
   windows.files.erase(kWireGuardExe);
   EXPECT_EQ(Stop("stuck"), "true");
-  EXPECT_EQ(LastLogLines(4),
+  EXPECT_EQ(LastLogLines(5),
             (std::vector<std::string>{
                 "WindowsVpnPlugin::UninstallWireGuardTunnel - wireguard.exe not found",
                 "WindowsVpnPlugin::RemoveWindowsVPNTunnel - Failed to uninstall WireGuard tunnel",
+                "WindowsVpnPlugin::RemoveWindowsVPNTunnel - Config file cleaned up: " + std::string(kTemp) +
+                    "\\wg\\tarvex_stuck.conf",
                 "WindowsVpnPlugin::RemoveWindowsVPNTunnel - WireGuard tunnel removed successfully "
                 "for: stuck",
                 "WindowsVpnPlugin::StopTunnel - Tunnel removed successfully"}));
+  // Forgotten, though its service still runs: only the search of all services finds it.
+  EXPECT_EQ(Call("isConnected", nullptr), "true");
+  EXPECT_EQ(LastLogLines(3)[0],
+            "WindowsVpnPlugin::CheckWireGuardServices - Found running WireGuard service: "
+            "WireGuardTunnel$tarvex_stuck");
 
   windows.throw_on["GetEnv"] = windows.calls["GetEnv"] + 1;
   EXPECT_EQ(Stop("stuck"), "false");
