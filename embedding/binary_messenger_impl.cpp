@@ -89,6 +89,17 @@ BinaryMessengerImpl::BinaryMessengerImpl(FlutterDesktopMessenger* messenger) : m
 }
 
 BinaryMessengerImpl::~BinaryMessengerImpl() {
+  {
+    // The library holds the address of every stored handler: while the
+    // engine runs, a message arriving after the table is gone would call
+    // into freed memory.
+    MessengerLock lock(messenger_);
+    if (lock.available()) {
+      for (const auto& entry : handlers_) {
+        FlutterDesktopMessengerSetCallback(messenger_, entry.first.c_str(), nullptr, nullptr);
+      }
+    }
+  }
   if (messenger_ != nullptr) {
     FlutterDesktopMessengerRelease(messenger_);
   }

@@ -20,6 +20,8 @@ class BinaryMessengerImpl : public BinaryMessenger {
   // nothing and SetMessageHandler changes only the wrapper's own table. A
   // null messenger (the engine was refused) never reaches the library.
   explicit BinaryMessengerImpl(FlutterDesktopMessenger* messenger);
+  // Takes the channels' callbacks back from a running engine, since they
+  // point into this wrapper's table, then releases the messenger.
   ~BinaryMessengerImpl() override;
 
   BinaryMessengerImpl(const BinaryMessengerImpl&) = delete;

@@ -21,8 +21,12 @@ void ReplyHolder::SendResponseData(const std::vector<uint8_t>* data) {
   }
   const uint8_t* message = data && !data->empty() ? data->data() : nullptr;
   const size_t message_size = data ? data->size() : 0;
-  reply_(message, message_size);
+  // Used up before the call: a reply that throws may have sent already, and
+  // the next answer must not send again. A moved-from function object need
+  // not be empty, hence the explicit clear.
+  BinaryReply reply = std::move(reply_);
   reply_ = nullptr;
+  reply(message, message_size);
 }
 
 }  // namespace flutter

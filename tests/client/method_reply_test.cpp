@@ -2,6 +2,7 @@
 // the handler back to the reply bytes the engine receives.
 
 #include <functional>
+#include <stdexcept>
 #include <thread>
 
 #include "embedding/engine_method_result.h"
@@ -75,6 +76,27 @@ TEST(EngineMethodResultTest, NotImplementedSendsNullAndZeroWhileSuccessWithoutOr
   EngineMethodResult<>(record, codec).Success(EncodableValue());
   EngineMethodResult<>(record, codec).Error("E");
   EXPECT_EQ(sent, (std::vector<std::string>{"null 0", "00 00", "00 00", "01 07 01 45 00 00"}));
+}
+
+// A reply that fails after it may have sent something is still the one
+// answer: answering again after the exception must not send a second reply.
+TEST(EngineMethodResultTest, AReplyThatThrowsIsStillTheOnlyAnswer) {
+  int replies = 0;
+  auto result = std::make_unique<EngineMethodResult<>>(
+      [&replies](const uint8_t*, size_t) {
+        ++replies;
+        throw std::runtime_error("transport failed");
+      },
+      &StandardMethodCodec::GetInstance());
+  EXPECT_THROW(result->Success(EncodableValue(true)), std::runtime_error);
+  testing::internal::CaptureStderr();
+  result->Error("E");
+  result.reset();
+  EXPECT_EQ(replies, 1);
+  EXPECT_EQ(
+      testing::internal::GetCapturedStderr(),
+      "Error: Only one of Success, Error, or NotImplemented can be called, and it can be called exactly "
+      "once. Ignoring duplicate result.\n");
 }
 
 TEST_F(MethodReplyTest, MessageThatIsNoMethodCallIsAnsweredNotImplementedWithoutTheHandler) {

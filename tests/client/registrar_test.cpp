@@ -69,6 +69,22 @@ TEST_F(RegistrarTest, MessengerOutlivesTheEngineAndThenReachesNothing) {
   EXPECT_EQ(standin::GetCounts().rejected_responses, 0);
 }
 
+// The library keeps the address of each stored handler: a messenger that
+// goes while the engine runs must take its callbacks with it, or the next
+// message on the channel runs a handler that is gone.
+TEST_F(RegistrarTest, MessengerGoneBeforeTheEngineLeavesNoCallbackBehind) {
+  {
+    PluginRegistrarWindows registrar(Handle());
+    MethodChannel<> channel(registrar.messenger(), "test/plugin", &StandardMethodCodec::GetInstance());
+    channel.SetMethodCallHandler(
+        [](const MethodCall<>& /*call*/, std::unique_ptr<MethodResult<>> result) { result->Success(); });
+    registrar.messenger()->SetMessageHandler("test/raw", [](const uint8_t*, size_t, BinaryReply) {});
+    EXPECT_EQ(Hex(Deliver("test/plugin").reply.bytes), "00 00");
+  }
+  EXPECT_EQ(standin::ChannelsWithCallback(engine_), std::vector<std::string>{});
+  EXPECT_FALSE(Deliver("test/plugin").handled);
+}
+
 TEST_F(RegistrarTest, MessengerOfARefusedEngineCallsNothingInTheLibrary) {
   standin::RefuseEngines(true);
   testing::internal::CaptureStderr();
