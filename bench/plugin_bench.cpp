@@ -172,13 +172,13 @@ class PluginOnMachine {
 };
 
 // Runs `call` once outside the timing and reports what it cost the machine,
-// per call: simulated Windows calls and log lines.
+// per call: simulated Windows calls and log lines. False when the reply was
+// not the expected one.
 template <typename Call>
 bool Profile(benchmark::State& state, PluginOnMachine& plugin, const Call& call) {
   const int calls = plugin.WindowsCalls();
   const int lines = plugin.LogLines();
   if (!call()) {
-    state.SkipWithError("the plugin's reply was not the expected one");
     return false;
   }
   state.counters["windows_calls"] = plugin.WindowsCalls() - calls;
