@@ -1,3 +1,7 @@
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
 #include "plugin_fixture.h"
 
 namespace tarvex {
@@ -61,6 +65,31 @@ TEST_F(DebugLogTest, ReportsAnExceptionToTheDebuggerAndDropsTheLine) {
 
   EXPECT_THAT(windows.debug_output, ElementsAre("WindowsVpnPlugin log error: std::bad_alloc"));
   EXPECT_EQ(windows.files.at(kLogPath), "[2026-12-06 03:05:17] kept\r\n");
+}
+
+// The simulated machine can keep the log in a real file (the benchmarks time
+// the log on a disk that way): the bytes land there, after what the file held,
+// and not in memory; a real folder that is missing drops the line as a
+// missing simulated one does.
+TEST_F(DebugLogTest, ALogMappedToARealFileIsAppendedOnDisk) {
+  const std::string real = ::testing::TempDir() + "tarvex_debug_log_test.log";
+  std::ofstream(real, std::ios::binary) << "earlier\r\n";
+  windows.disk_files[kLogPath] = real;
+  plugin.Log("first");
+  plugin.Log("two\nlines");
+  std::ostringstream on_disk;
+  on_disk << std::ifstream(real, std::ios::binary).rdbuf();
+  std::remove(real.c_str());
+
+  EXPECT_EQ(on_disk.str(),
+            "earlier\r\n[2026-12-06 03:05:17] first\r\n[2026-12-06 03:05:17] two\r\nlines\r\n");
+  EXPECT_EQ(windows.files.count(kLogPath), 0u);
+  EXPECT_EQ(windows.calls["FileFlush"], 2);
+
+  windows.disk_files[kLogPath] = ::testing::TempDir() + "tarvex_missing_folder/windows_vpn_debug.log";
+  plugin.Log("lost");
+  EXPECT_EQ(windows.calls["FileOpen"], 3);
+  EXPECT_EQ(windows.calls["FileWrite"], 2);
 }
 
 }  // namespace tarvex

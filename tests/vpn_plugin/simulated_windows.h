@@ -23,19 +23,46 @@ namespace tarvex {
 
 // Service names, paths and variable names are case-insensitive; paths take
 // either slash, and a run of separators counts as one.
+template <typename Char>
+Char FoldChar(Char c) {
+  return c == '/' ? '\\' : c >= 'A' && c <= 'Z' ? static_cast<Char>(c + 32) : c;
+}
 template <typename Text>
 Text Fold(const Text& text) {
   Text folded;
   for (auto c : text) {
-    c = c == '/' ? '\\' : c >= 'A' && c <= 'Z' ? c + 32 : c;
+    c = FoldChar(c);
     if (c != '\\' || folded.empty() || folded.back() != '\\') {
       folded.push_back(c);
     }
   }
   return folded;
 }
+// Orders as Fold(a) < Fold(b) would, without building the folded texts: the
+// maps of files and folders compare on every call, and the benchmarks time
+// the plugin on this machine.
 struct FoldedLess {
-  bool operator()(const std::string& a, const std::string& b) const { return Fold(a) < Fold(b); }
+  bool operator()(const std::string& a, const std::string& b) const {
+    for (std::size_t i = 0, j = 0;;) {
+      const int from_a = Next(a, i);
+      const int from_b = Next(b, j);
+      if (from_a != from_b || from_a < 0) {
+        return from_a < from_b;
+      }
+    }
+  }
+  // The next folded character as an unsigned char, as strings compare them,
+  // or -1 at the end; a run of separators is one.
+  static int Next(const std::string& text, std::size_t& at) {
+    if (at == text.size()) {
+      return -1;
+    }
+    const char folded = FoldChar(text[at++]);
+    while (folded == '\\' && at < text.size() && FoldChar(text[at]) == '\\') {
+      ++at;
+    }
+    return static_cast<unsigned char>(folded);
+  }
 };
 
 struct SimulatedService {
@@ -63,7 +90,8 @@ struct SidObject {};
 struct FileObject {
   std::string path;
   bool text = true;
-  int descriptor = -1;  // the descriptor the stream owns, if any
+  int descriptor = -1;        // the descriptor the stream owns, if any
+  std::FILE* disk = nullptr;  // the real file behind a path in `disk_files`
 };
 struct SecurityDescriptorObject {
   std::string sddl;
@@ -99,6 +127,10 @@ class SimulatedWindows : public WindowsApi {
   std::map<std::string, KernelObject, FoldedLess> programs;
   std::map<std::string, std::string, FoldedLess> files;
   std::map<std::string, std::string, FoldedLess> file_security;  // the SDDL each created file was given
+  // Paths whose FileOpen streams write to a real file on this machine (the
+  // path given here) instead of to `files`, in binary with the same CR LF
+  // bytes: a log on a real disk. The folder must still exist in `folders`.
+  std::map<std::string, std::string, FoldedLess> disk_files;
   std::set<std::string, FoldedLess> folders{kAppData};
   std::map<std::string, std::string, FoldedLess> env{{"APPDATA", kAppData}};
   std::map<Dword, std::u16string> system_messages{
@@ -418,20 +450,42 @@ class SimulatedWindows : public WindowsApi {
     if (Fails("FileOpen") || !ParentExists(path) || folders.count(path) != 0) {
       return nullptr;
     }
-    files[path] = mode == FileOpenMode::kTruncateText ? "" : files[path];
+    const auto on_disk = disk_files.find(path);
+    if (on_disk != disk_files.end()) {
+      std::FILE* disk =
+          std::fopen(on_disk->second.c_str(), mode == FileOpenMode::kTruncateText ? "wb" : "ab");
+      return disk != nullptr || Error(kErrorPathNotFound) ? Hand(FileObject{path, true, -1, disk}) : nullptr;
+    }
+    // Appending touches the content only to create it: a long log is not copied at every line.
+    std::string& content = files[path];
+    if (mode == FileOpenMode::kTruncateText) {
+      content.clear();
+    }
     return Hand(FileObject{path});
   }
   // Text mode: every line feed is stored as CR LF.
   std::size_t FileWrite(FileHandle file, const char* data, std::size_t size) override {
+    std::string stored;
     for (std::size_t i = 0, failing = Fails("FileWrite") || !Use(file); i < size && !failing; ++i) {
-      files.at(file->path) += data[i] == '\n' && file->text ? "\r\n" : std::string(1, data[i]);
+      stored += data[i] == '\n' && file->text ? "\r\n" : std::string(1, data[i]);
     }
-    return size;
+    if (stored.empty()) {
+      return size;
+    }
+    if (file->disk == nullptr) {
+      files.at(file->path) += stored;
+      return size;
+    }
+    return std::fwrite(stored.data(), 1, stored.size(), file->disk) == stored.size() ? size : 0;
   }
-  int FileFlush(FileHandle file) override { return Fails("FileFlush") || !Use(file) ? -1 : 0; }
+  int FileFlush(FileHandle file) override {
+    return Fails("FileFlush") || !Use(file) ? -1 : file->disk != nullptr ? std::fflush(file->disk) : 0;
+  }
   int FileClose(FileHandle file) override {
-    const int descriptor = Use(file) ? file->descriptor : -1;
-    return Release(file) && (descriptor == -1 || CloseFd(descriptor) == 0) ? 0 : -1;
+    const bool open = Use(file);
+    const int descriptor = open ? file->descriptor : -1;
+    const bool disk_closed = !open || file->disk == nullptr || std::fclose(file->disk) == 0;
+    return Release(file) && disk_closed && (descriptor == -1 || CloseFd(descriptor) == 0) ? 0 : -1;
   }
 
   int DupEnv(char** value, std::size_t* length, const char* name) override {
@@ -511,7 +565,8 @@ class SimulatedWindows : public WindowsApi {
   }
   // A drive ("C:") always exists, and so does the current drive's root ("\\wg").
   bool ParentExists(const std::string& path) const {
-    const std::string parent = Fold(path).substr(0, Fold(path).rfind('\\'));
+    const std::string folded = Fold(path);
+    const std::string parent = folded.substr(0, folded.rfind('\\'));
     return parent.empty() || (parent.size() == 2 && parent[1] == ':') || folders.count(parent) != 0;
   }
 
