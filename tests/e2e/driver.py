@@ -176,6 +176,7 @@ class CallResult:
     def __init__(self, step, index):
         self.step = step
         self.index = index          # position among the run's calls
+        self.method = step.method       # None for raw bytes
         self.label = step.label()
         self.channel = step.channel
         self.message = step.message()
@@ -210,7 +211,7 @@ class ServiceListing:
         return [name for name, s in self.services if state is None or s == state]
 
 
-class Snapshot_:
+class SnapshotResult:
     def __init__(self, name, time_ms):
         self.name = name
         self.time_ms = time_ms
@@ -251,7 +252,7 @@ class Outcome:
         self.netsh = []             # NetshLine
         self.wireguard = []         # WireguardLine
         self.wg_files = {}          # after the run: name -> bytes
-        self.snapshots = {}         # name -> Snapshot_
+        self.snapshots = {}         # name -> SnapshotResult
         self.services = []          # ServiceListing, in script order
         self.service_prefixes = []  # of the Services steps, in order
         self.program_output = ""
@@ -382,15 +383,6 @@ class Driver:
         left = self.tunnel_services()
         if left:
             raise DriverError("tunnel services remain after removal: %s" % ", ".join(left))
-
-    def shutdown_wine(self):
-        """Ends wineserver and every Wine process of the prefix (the display is
-        kept). Only for a caller that is alone on the prefix."""
-        env = dict(os.environ, WINEPREFIX=self.prefix)
-        subprocess.run(["wineserver", "-k"], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=60)
-        subprocess.run(["wineserver", "-w"], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=60)
 
     # State -----------------------------------------------------------------
 
@@ -565,7 +557,7 @@ class Driver:
             listing.done = True
         elif keyword == "note" and rest.startswith("snapshot "):
             name = rest[len("snapshot "):]
-            snapshot = Snapshot_(name, time_ms)
+            snapshot = SnapshotResult(name, time_ms)
             snapshot.wg_files = self.read_wg_files()
             snapshot.log_lines = self.read_log_lines()
             snapshot.netsh = self.read_netsh()
