@@ -479,40 +479,43 @@ class Driver:
         if env:
             run_env.update(env)
 
-        reader = _TranscriptReader(transcript_path)
-        outcome.started_ms = int(time.time() * 1000)
-        with open(output_path, "wb") as output:
-            process = subprocess.Popen([self.wine_run, "--display", self.program] + list(arguments),
-                                       env=run_env, stdin=subprocess.DEVNULL, stdout=output,
-                                       stderr=subprocess.STDOUT)
-            deadline = time.monotonic() + self.timeout_s + 30
-            try:
-                while True:
-                    ended = process.poll() is not None
-                    self._take_lines(outcome, reader, on_line)
-                    if ended:
-                        break
-                    if time.monotonic() > deadline:
+        try:
+            reader = _TranscriptReader(transcript_path)
+            outcome.started_ms = int(time.time() * 1000)
+            with open(output_path, "wb") as output:
+                process = subprocess.Popen([self.wine_run, "--display", self.program] + list(arguments),
+                                           env=run_env, stdin=subprocess.DEVNULL, stdout=output,
+                                           stderr=subprocess.STDOUT)
+                deadline = time.monotonic() + self.timeout_s + 30
+                try:
+                    while True:
+                        ended = process.poll() is not None
+                        self._take_lines(outcome, reader, on_line)
+                        if ended:
+                            break
+                        if time.monotonic() > deadline:
+                            process.kill()
+                            process.wait()
+                            raise DriverError("tarvex.exe did not end within %d s" % self.timeout_s)
+                        time.sleep(0.05)
+                finally:
+                    if process.poll() is None:
                         process.kill()
                         process.wait()
-                        raise DriverError("tarvex.exe did not end within %d s" % self.timeout_s)
-                    time.sleep(0.05)
-            finally:
-                if process.poll() is None:
-                    process.kill()
-                    process.wait()
-        outcome.exit_code = process.returncode
-        outcome.ended_ms = int(time.time() * 1000)
-        self._take_lines(outcome, reader, on_line, final=True)
-        with open(output_path, "rb") as f:
-            outcome.program_output = f.read().decode("utf-8", "replace")
+            outcome.exit_code = process.returncode
+            outcome.ended_ms = int(time.time() * 1000)
+            self._take_lines(outcome, reader, on_line, final=True)
+            with open(output_path, "rb") as f:
+                outcome.program_output = f.read().decode("utf-8", "replace")
 
-        outcome.log_lines = self.read_log_lines()
-        outcome.netsh = self.read_netsh()
-        outcome.wireguard = self.read_wireguard()
-        outcome.wg_files = self.read_wg_files()
-        if not keep_wine:
-            self.remove_tunnel_services()
+            outcome.log_lines = self.read_log_lines()
+            outcome.netsh = self.read_netsh()
+            outcome.wireguard = self.read_wireguard()
+            outcome.wg_files = self.read_wg_files()
+        finally:
+            # Nothing the run installed is left for later tests, even when it failed.
+            if not keep_wine:
+                self.remove_tunnel_services()
         return outcome
 
     def _take_lines(self, outcome, reader, on_line, final=False):
