@@ -33,7 +33,14 @@ def parse_arguments():
                         help="leave the Wine environment (wineserver, tunnel services, the wg folder) running "
                              "after the run, and start from it when it already runs: a second run is a "
                              "restart of the program")
-    return parser.parse_args()
+    # The wrapper checks the arguments before it spends minutes on the build.
+    parser.add_argument("--parse-only", action="store_true", help=argparse.SUPPRESS)
+    options = parser.parse_args()
+    if options.config and not os.path.isfile(options.config):
+        parser.error("no such file: %s" % options.config)
+    if options.parse_only:
+        sys.exit(0)
+    return options
 
 
 class Progress:
