@@ -1,0 +1,79 @@
+"""The driver's reading of a transcript, on lines written out by hand: which
+reply belongs to which call, and what a service listing holds."""
+
+import unittest
+
+import driver
+from driver import Call, Outcome, Raw
+from wire import NotImplementedReply, Success
+
+
+def read(lines, calls=(), service_prefixes=()):
+    outcome = Outcome()
+    for step in calls:
+        outcome.calls.append(driver.CallResult(step, len(outcome.calls)))
+    outcome.service_prefixes = list(service_prefixes)
+    reader = driver.Driver.__new__(driver.Driver)  # parsing needs no Wine
+    for line in lines:
+        reader._take_line(outcome, line, None, lambda: False)
+    return outcome
+
+
+class TranscriptTest(unittest.TestCase):
+    def test_replies_pair_with_calls_in_order(self):
+        o = read(["1796648422000 engine assets ...",
+                  "1796648422100 sending tarvex/windows_vpn",
+                  "1796648422150 reply tarvex/windows_vpn 0002",
+                  "1796648422200 sending tarvex/nobody",
+                  "1796648422201 unhandled tarvex/nobody",
+                  "1796648422300 sending tarvex/windows_vpn",
+                  "1796648422900 noreply tarvex/windows_vpn",
+                  "1796648423000 sending tarvex/windows_vpn",
+                  "1796648423010 reply tarvex/windows_vpn",
+                  "1796648423500 latereply tarvex/windows_vpn 0001"],
+                 [Call("isConnected"), Raw(b"\x00", "tarvex/nobody"), Call("startTunnel", {}), Call("x")])
+        self.assertEqual([(c.status, c.sent_ms, c.replied_ms) for c in o.calls], [
+            ("reply", 1796648422100, 1796648422150), ("unhandled", 1796648422200, 1796648422201),
+            ("noreply", 1796648422300, 1796648422900), ("reply", 1796648423000, 1796648423010)])
+        self.assertEqual(o.calls[0].reply, Success(False))
+        self.assertEqual(o.calls[0].elapsed_ms, 50)
+        self.assertEqual(o.calls[2].late_reply, b"\x00\x01")
+        self.assertEqual(o.calls[3].reply, NotImplementedReply())
+        self.assertEqual(o.transcript[0], (1796648422000, "engine assets ..."))
+
+    def test_untimed_lines_still_pair(self):
+        o = read(["reply tarvex/windows_vpn 0001", "reply tarvex/windows_vpn 0002"],
+                 [Call("isConnected"), Call("isConnected")])
+        self.assertEqual([c.reply for c in o.calls], [Success(True), Success(False)])
+        self.assertEqual([c.replied_ms for c in o.calls], [None, None])
+
+    def test_service_listings(self):
+        o = read(["1796648422000 service WireGuardTunnel$tarvex_a RUNNING",
+                  "1796648422000 service WireGuardTunnel$with blank STOPPED",
+                  "1796648422001 services 2",
+                  "1796648422100 services 0",
+                  "1796648422200 services error 5"],
+                 service_prefixes=["WireGuardTunnel$", "tarvex_", "x"])
+        self.assertEqual([(l.prefix, l.services, l.error) for l in o.services], [
+            ("WireGuardTunnel$", [("WireGuardTunnel$tarvex_a", "RUNNING"),
+                                  ("WireGuardTunnel$with blank", "STOPPED")], None),
+            ("tarvex_", [], None), ("x", [], "5")])
+        self.assertEqual(o.services[0].names("RUNNING"), ["WireGuardTunnel$tarvex_a"])
+
+
+class RecordTest(unittest.TestCase):
+    def test_wireguard_record_fields(self):
+        line = driver.WireguardLine(
+            '1765083000120 1765083000170 312 install /installtunnelservice "C:\\a b\\t.conf" -> 0')
+        self.assertEqual((line.start_ms, line.end_ms, line.pid, line.action, line.arguments, line.result),
+                         (1765083000120, 1765083000170, 312, "install",
+                          '/installtunnelservice "C:\\a b\\t.conf"', "0"))
+
+    def test_log_stamps_are_cut_once(self):
+        o = Outcome()
+        o.log_lines = ["[2026-12-07 13:00:22] WindowsVpnPlugin::X - [2026-12-07 13:00:22] y", "continued"]
+        self.assertEqual(o.log_messages, ["WindowsVpnPlugin::X - [2026-12-07 13:00:22] y", "continued"])
+
+
+if __name__ == "__main__":
+    unittest.main()
