@@ -210,7 +210,35 @@ ScriptCommand ParseScriptLine(std::string_view line) {
   if (word == "window") {
     return ParseWindow(rest);
   }
+  if (word == "services" || word == "note") {
+    // The rest of the line, without the blanks around it: a service name
+    // may hold blanks, and so may a note.
+    const size_t first = rest.find_first_not_of(" \t");
+    const std::string_view text = first == std::string_view::npos
+                                      ? std::string_view()
+                                      : rest.substr(first, rest.find_last_not_of(" \t") + 1 - first);
+    ScriptCommand command;
+    if (word == "services") {
+      if (text.empty()) {
+        return Error("services needs a name prefix");
+      }
+      command.kind = ScriptCommand::Kind::kServices;
+    } else {
+      command.kind = ScriptCommand::Kind::kNote;
+    }
+    command.text = std::string(text);
+    return command;
+  }
   return Error("unknown command \"" + std::string(word) + "\"");
+}
+
+std::string ServiceStateName(uint32_t state) {
+  static const char* const kNames[] = {"STOPPED",          "START_PENDING", "STOP_PENDING", "RUNNING",
+                                       "CONTINUE_PENDING", "PAUSE_PENDING", "PAUSED"};
+  if (state >= 1 && state <= 7) {
+    return kNames[state - 1];
+  }
+  return std::to_string(state);
 }
 
 std::vector<std::string> SplitScriptLines(std::string_view text) {

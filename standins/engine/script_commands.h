@@ -37,6 +37,16 @@
 //   window dpichanged <dpi> <left> <top> <right> <bottom>
 //                          send WM_DPICHANGED with that suggested rectangle,
 //                          then write "window result <result>"
+//   services <name prefix> write one line "service <name> <state>" for every
+//                          Win32 service (in any state) whose name starts
+//                          with the prefix, compared case-insensitively as
+//                          the Service Control Manager compares names, in
+//                          name order; then "services <count>". State:
+//                          STOPPED, START_PENDING, STOP_PENDING, RUNNING,
+//                          CONTINUE_PENDING, PAUSE_PENDING or PAUSED. A
+//                          manager that cannot be opened or read writes
+//                          "services error <code>"
+//   note <text>            write "note <text>": a marker for the reader
 //   # ...                  a comment; blank lines are ignored too
 // Numbers are decimal (a minus sign allowed where Windows allows one) or
 // hexadecimal after "0x".
@@ -44,6 +54,10 @@
 // A script that runs out writes "end"; a line that is not understood writes
 // "error <line number> <reason>" and the script goes on. Messages the client
 // sends are written as "host <channel> [<hex>]", with or without a script.
+//
+// With TARVEX_STANDIN_TIMES=1 every transcript line starts with its
+// wall-clock time in Unix milliseconds and a blank, and each send first
+// writes "sending <channel>", just before the message is delivered.
 //
 // Written with or without a script (the transcript is opened at the first
 // call into the library that needs it, or when the library loads with
@@ -88,6 +102,10 @@ struct ScriptCommand {
     kSleep,
     // window <action> ...
     kWindow,
+    // services <name prefix>
+    kServices,
+    // note <text>
+    kNote,
   };
   enum class WindowAction { kReport, kResize, kFocus, kSend, kDpiChanged };
   Kind kind = Kind::kNothing;
@@ -98,7 +116,13 @@ struct ScriptCommand {
   // The numbers after the action, in order.
   std::vector<int64_t> numbers;
   std::string reason;
+  // The name prefix of services, the text of note.
+  std::string text;
 };
+
+// The transcript name of a service state (SERVICE_STOPPED = 1 to
+// SERVICE_PAUSED = 7); a state outside them as its number.
+std::string ServiceStateName(uint32_t state);
 
 // A decimal number (with a minus sign when `allow_negative`) or a hexadecimal
 // one after "0x"; false for anything else.

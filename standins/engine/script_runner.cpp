@@ -5,6 +5,7 @@
 
 #include "standins/engine/dialog_watcher.h"
 #include "standins/engine/win32_dispatcher.h"
+#include "standins/engine/win32_services.h"
 #include "standins/engine/win32_view.h"
 #include "standins/engine/win32_window_commands.h"
 
@@ -83,6 +84,12 @@ void ScriptRunner::Step() {
       case ScriptCommand::Kind::kWindow:
         RunWindow(command);
         break;
+      case ScriptCommand::Kind::kServices:
+        RunServices(command);
+        break;
+      case ScriptCommand::Kind::kNote:
+        transcript_->WriteLine(command.text.empty() ? std::string("note") : "note " + command.text);
+        break;
       case ScriptCommand::Kind::kSleep: {
         std::weak_ptr<ScriptRunner> weak = self;
         sleep_timer_ = Dispatcher::Get().StartTimer(command.milliseconds, [weak] {
@@ -108,6 +115,10 @@ void ScriptRunner::RunSend(const ScriptCommand& command) {
   if (engine == nullptr) {
     stopped_ = true;
     return;
+  }
+  if (transcript_->Timed()) {
+    // The start of the call, for a reader that times it end to end.
+    transcript_->WriteLine("sending " + command.channel);
   }
   std::weak_ptr<ScriptRunner> weak = shared_from_this();
   uint64_t delivery_id = 0;
@@ -173,6 +184,18 @@ void ScriptRunner::RunWindow(const ScriptCommand& command) {
   if (!line.empty()) {
     transcript_->WriteLine(line);
   }
+}
+
+void ScriptRunner::RunServices(const ScriptCommand& command) {
+  const ServiceListing listing = ListServices(command.text);
+  if (listing.error != 0) {
+    transcript_->WriteLine("services error " + std::to_string(listing.error));
+    return;
+  }
+  for (const ServiceListing::Service& service : listing.services) {
+    transcript_->WriteLine("service " + service.name + " " + ServiceStateName(service.state));
+  }
+  transcript_->WriteLine("services " + std::to_string(listing.services.size()));
 }
 
 void ScriptRunner::RunClose() {

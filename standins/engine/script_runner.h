@@ -49,6 +49,7 @@ class ScriptRunner : public std::enable_shared_from_this<ScriptRunner> {
   void RunSend(const ScriptCommand& command);
   void RunClose();
   void RunWindow(const ScriptCommand& command);
+  void RunServices(const ScriptCommand& command);
   void OnReplyTimeout(uint64_t delivery_id);
   // With mutex_ held: the reply time-out passed without an answer.
   void TimeOutLocked(Awaited& awaited);

@@ -1,5 +1,8 @@
 #include "standins/engine/transcript.h"
 
+#include <string>
+#include <utility>
+
 namespace standin {
 
 Transcript::Transcript(std::FILE* file) : file_(file) {}
@@ -23,9 +26,23 @@ void Transcript::WriteLine(std::string_view line) {
   if (file_ == nullptr) {
     return;
   }
+  if (clock_) {
+    const std::string time = std::to_string(clock_()) + ' ';
+    std::fwrite(time.data(), 1, time.size(), file_);
+  }
   std::fwrite(line.data(), 1, line.size(), file_);
   std::fputc('\n', file_);
   std::fflush(file_);
+}
+
+void Transcript::SetClock(std::function<uint64_t()> clock) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  clock_ = std::move(clock);
+}
+
+bool Transcript::Timed() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return static_cast<bool>(clock_);
 }
 
 }  // namespace standin

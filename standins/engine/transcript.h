@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string_view>
 
@@ -20,12 +22,19 @@ class Transcript {
 
   void WriteLine(std::string_view line);
 
+  // With a clock, every line starts with its time from `clock` (wall-clock
+  // Unix milliseconds) and one blank, taken under the lock so the times grow
+  // down the file; an empty function writes lines as they are.
+  void SetClock(std::function<uint64_t()> clock);
+  bool Timed();
+
   // Closes the file and writes to `file` from now on (null: nowhere).
   void Reopen(std::FILE* file);
 
  private:
   std::mutex mutex_;
   std::FILE* file_;
+  std::function<uint64_t()> clock_;
 };
 
 }  // namespace standin

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "standins/engine/win32_text.h"
+#include "standins/record/standin_record.h"
 
 namespace standin {
 
@@ -47,15 +48,31 @@ std::FILE* OpenTranscriptFile() {
   return file;
 }
 
+// TARVEX_STANDIN_TIMES=1: every line carries its wall-clock time.
+void ApplyTimesSetting(Transcript& transcript) {
+  if (ReadEnvironmentNumber(L"TARVEX_STANDIN_TIMES") == 1) {
+    transcript.SetClock(&NowUnixMilliseconds);
+  } else {
+    transcript.SetClock(nullptr);
+  }
+}
+
 }  // namespace
 
 std::shared_ptr<Transcript> ProcessTranscript() {
   // Never freed: lines may still be written while the process ends.
-  static auto* transcript =
-      new std::shared_ptr<Transcript>(std::make_shared<Transcript>(OpenTranscriptFile()));
+  static auto* transcript = [] {
+    auto created = new std::shared_ptr<Transcript>(std::make_shared<Transcript>(OpenTranscriptFile()));
+    ApplyTimesSetting(**created);
+    return created;
+  }();
   return *transcript;
 }
 
-void RestartProcessTranscript() { ProcessTranscript()->Reopen(OpenTranscriptFile()); }
+void RestartProcessTranscript() {
+  const std::shared_ptr<Transcript> transcript = ProcessTranscript();
+  transcript->Reopen(OpenTranscriptFile());
+  ApplyTimesSetting(*transcript);
+}
 
 }  // namespace standin

@@ -17,7 +17,8 @@ unsigned long ReadEnvironmentNumber(const wchar_t* name);
 
 // The file named by TARVEX_ENGINE_TRANSCRIPT, opened (and emptied) the first
 // time it is needed and shared by everything in the process from then on;
-// one that writes nowhere when the variable is not set.
+// one that writes nowhere when the variable is not set. Its lines carry
+// their times when TARVEX_STANDIN_TIMES=1 (read again at each restart).
 std::shared_ptr<Transcript> ProcessTranscript();
 
 // Empties the file and starts it again, for a process that creates one

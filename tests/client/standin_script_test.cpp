@@ -1,9 +1,14 @@
 // The stand-in's script lines and transcript lines: the interface end-to-end
 // tests drive the program through.
 
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <utility>
 
 #include "standins/engine/script_commands.h"
+#include "standins/engine/transcript.h"
 #include "tests/client/client_test_support.h"
 
 namespace standin {
@@ -30,7 +35,11 @@ TEST(StandinScriptTest, ReadsCommandsAndRefusesMalformedLines) {
                                                            {"window resize -5 5", Kind::kError},
                                                            {"window send 0x1g 0 0", Kind::kError},
                                                            {"window open", Kind::kError},
-                                                           {"window", Kind::kError}};
+                                                           {"window", Kind::kError},
+                                                           {"services WireGuardTunnel$", Kind::kServices},
+                                                           {"services \t \r", Kind::kError},
+                                                           {"note", Kind::kNote},
+                                                           {"notes x", Kind::kError}};
   for (const auto& [line, kind] : lines) {
     EXPECT_EQ(ParseScriptLine(line).kind, kind) << line;
   }
@@ -40,6 +49,42 @@ TEST(StandinScriptTest, ReadsCommandsAndRefusesMalformedLines) {
   EXPECT_TRUE(ParseScriptLine("send a/b").message.empty());
   EXPECT_EQ(ParseScriptLine("sleep 250\r").milliseconds, 250u);
   EXPECT_EQ(ParseScriptLine("frobnicate 3").reason, "unknown command \"frobnicate\"");
+}
+
+TEST(StandinScriptTest, ServicesAndNoteTakeTheRestOfTheLine) {
+  // A service name may hold blanks; only the blanks around the prefix go.
+  const ScriptCommand services = ParseScriptLine("services \t WireGuardTunnel$my office \r");
+  EXPECT_EQ(services.kind, Kind::kServices);
+  EXPECT_EQ(services.text, "WireGuardTunnel$my office");
+  EXPECT_EQ(ParseScriptLine("services").reason, "services needs a name prefix");
+  EXPECT_EQ(ParseScriptLine("note  after  start \r").text, "after  start");
+  EXPECT_EQ(ParseScriptLine("note").text, "");
+  EXPECT_EQ(ServiceStateName(1), "STOPPED");
+  EXPECT_EQ(ServiceStateName(4), "RUNNING");
+  EXPECT_EQ(ServiceStateName(7), "PAUSED");
+  EXPECT_EQ(ServiceStateName(0), "0");
+  EXPECT_EQ(ServiceStateName(8), "8");
+}
+
+TEST(StandinScriptTest, ATimedTranscriptStartsEveryLineWithTheClock) {
+  const std::filesystem::path path =
+      std::filesystem::path(::testing::TempDir()) / "standin-timed-transcript.txt";
+  {
+    Transcript transcript(std::fopen(path.string().c_str(), "wb"));
+    EXPECT_FALSE(transcript.Timed());
+    transcript.WriteLine("engine");
+    uint64_t now = 1765083000120;
+    transcript.SetClock([&now] { return now++; });
+    EXPECT_TRUE(transcript.Timed());
+    transcript.WriteLine("sending a/b");
+    transcript.WriteLine("reply a/b 00");
+    transcript.SetClock(nullptr);
+    transcript.WriteLine("end");
+  }
+  std::ostringstream written;
+  written << std::ifstream(path, std::ios::binary).rdbuf();
+  std::filesystem::remove(path);
+  EXPECT_EQ(written.str(), "engine\n1765083000120 sending a/b\n1765083000121 reply a/b 00\nend\n");
 }
 
 TEST(StandinScriptTest, ReadsWindowCommandsWithDecimalAndHexadecimalNumbers) {
