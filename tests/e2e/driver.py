@@ -308,8 +308,11 @@ class Driver:
 
     # Wine helpers ----------------------------------------------------------
 
-    def wine(self, *arguments, timeout_s=60, display=False, env=None):
-        """Runs a program under cmake/wine-run; returns (exit code, output)."""
+    def wine(self, *arguments, timeout_s=60, display=True, env=None):
+        """Runs a program under cmake/wine-run; returns (exit code, output).
+        On the display by default: the first Wine process of a prefix starts
+        its desktop, and a desktop started without a display keeps none, so
+        a tarvex.exe run after it could open no window."""
         run_env = dict(os.environ)
         run_env.update(TARVEX_WINE_ROOT=self.wine_root, TARVEX_WINE_TIMEOUT=str(timeout_s))
         if env:
