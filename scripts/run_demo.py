@@ -113,7 +113,12 @@ def heading(text):
 
 def show_text(data, indent="   "):
     text = data.decode("utf-8", "replace")
-    for line in text.split("\n"):
+    lines = text.split("\n")
+    if lines and lines[-1] == "":
+        lines.pop()  # the text's last line end, not a line of its own
+    else:
+        lines[-1] += "  [no line end]"
+    for line in lines:
         ending = ""
         if line.endswith("\r"):
             line, ending = line[:-1], "  [CR LF]"

@@ -120,6 +120,21 @@ struct ScriptCommand {
   std::string text;
 };
 
+// The Win32 services whose name starts with a prefix, as the "services"
+// script line reports them.
+struct ServiceListing {
+  // 0, or the error that kept the manager from being opened or read.
+  uint32_t error = 0;
+  struct Service {
+    // UTF-8.
+    std::string name;
+    // SERVICE_STOPPED ... SERVICE_PAUSED.
+    uint32_t state = 0;
+  };
+  // In name order.
+  std::vector<Service> services;
+};
+
 // The transcript name of a service state (SERVICE_STOPPED = 1 to
 // SERVICE_PAUSED = 7); a state outside them as its number.
 std::string ServiceStateName(uint32_t state);

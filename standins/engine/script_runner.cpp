@@ -15,14 +15,20 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+std::chrono::milliseconds Since(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+}
+
 }  // namespace
 
 ScriptRunner::ScriptRunner(uint64_t engine_serial, std::shared_ptr<Transcript> transcript,
-                           std::vector<std::string> lines, std::chrono::milliseconds reply_timeout)
+                           std::vector<std::string> lines, std::chrono::milliseconds reply_timeout,
+                           std::shared_ptr<ScriptObserver> observer)
     : engine_serial_(engine_serial),
       transcript_(std::move(transcript)),
       lines_(std::move(lines)),
       reply_timeout_(reply_timeout),
+      observer_(std::move(observer)),
       answer_event_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
 ScriptRunner::~ScriptRunner() {
@@ -69,13 +75,13 @@ void ScriptRunner::Step() {
         break;
       case ScriptCommand::Kind::kError:
         transcript_->WriteLine("error " + std::to_string(line_number) + " " + command.reason);
+        observer_->LineRefused(line_number, command.reason);
         break;
       case ScriptCommand::Kind::kSend:
         RunSend(command);
         break;
       case ScriptCommand::Kind::kClose:
         RunClose();
-        finished_ = true;
         stepping_ = false;
         return;
       case ScriptCommand::Kind::kAcceptDialogs:
@@ -89,6 +95,7 @@ void ScriptRunner::Step() {
         break;
       case ScriptCommand::Kind::kNote:
         transcript_->WriteLine(command.text.empty() ? std::string("note") : "note " + command.text);
+        observer_->Noted(command.text);
         break;
       case ScriptCommand::Kind::kSleep: {
         std::weak_ptr<ScriptRunner> weak = self;
@@ -104,10 +111,15 @@ void ScriptRunner::Step() {
     }
   }
   if (!stopped_) {
-    transcript_->WriteLine("end");
-    finished_ = true;
+    End();
   }
   stepping_ = false;
+}
+
+void ScriptRunner::End() {
+  transcript_->WriteLine("end");
+  finished_ = true;
+  observer_->ScriptEnded();
 }
 
 void ScriptRunner::RunSend(const ScriptCommand& command) {
@@ -120,6 +132,8 @@ void ScriptRunner::RunSend(const ScriptCommand& command) {
     // The start of the call, for a reader that times it end to end.
     transcript_->WriteLine("sending " + command.channel);
   }
+  observer_->Sending(command.channel, command.message);
+  const Clock::time_point sent = Clock::now();
   std::weak_ptr<ScriptRunner> weak = shared_from_this();
   uint64_t delivery_id = 0;
   UINT_PTR timeout_timer = 0;
@@ -129,7 +143,8 @@ void ScriptRunner::RunSend(const ScriptCommand& command) {
       std::lock_guard<std::mutex> guard(mutex_);
       Awaited& awaited = awaited_[id];
       awaited.channel = command.channel;
-      awaited.deadline = Clock::now() + reply_timeout_;
+      awaited.sent = sent;
+      awaited.deadline = sent + reply_timeout_;
     }
     // A timer rather than a check after the handler: a handler that
     // shows a modal box keeps dispatching messages, and the time-out is
@@ -143,6 +158,7 @@ void ScriptRunner::RunSend(const ScriptCommand& command) {
   if (!delivery.handled) {
     // Nobody listens; the stand-in answers the message itself, with nothing.
     transcript_->WriteLine("unhandled " + command.channel);
+    observer_->SendEnded(SendOutcome::kUnhandled, {}, Since(sent));
     return;
   }
   // The handler has returned. Wait for its answer, or the time-out, while
@@ -190,12 +206,14 @@ void ScriptRunner::RunServices(const ScriptCommand& command) {
   const ServiceListing listing = ListServices(command.text);
   if (listing.error != 0) {
     transcript_->WriteLine("services error " + std::to_string(listing.error));
+    observer_->ServicesListed(command.text, listing);
     return;
   }
   for (const ServiceListing::Service& service : listing.services) {
     transcript_->WriteLine("service " + service.name + " " + ServiceStateName(service.state));
   }
   transcript_->WriteLine("services " + std::to_string(listing.services.size()));
+  observer_->ServicesListed(command.text, listing);
 }
 
 void ScriptRunner::RunClose() {
@@ -210,7 +228,7 @@ void ScriptRunner::RunClose() {
   } else {
     std::cerr << "tarvex stand-in engine: close: the view is in no window" << std::endl;
   }
-  transcript_->WriteLine("end");
+  End();
 }
 
 void ScriptRunner::OnReplyTimeout(uint64_t delivery_id) {
@@ -227,6 +245,7 @@ void ScriptRunner::OnReplyTimeout(uint64_t delivery_id) {
 void ScriptRunner::TimeOutLocked(Awaited& awaited) {
   awaited.state = AwaitState::kTimedOut;
   transcript_->WriteLine("noreply " + awaited.channel);
+  observer_->SendEnded(SendOutcome::kNoReply, {}, Since(awaited.sent));
 }
 
 void ScriptRunner::OnResponse(uint64_t delivery_id, const Reply& reply) {
@@ -242,8 +261,10 @@ void ScriptRunner::OnResponse(uint64_t delivery_id, const Reply& reply) {
     if (awaited.state == AwaitState::kWaiting && Clock::now() >= awaited.deadline) {
       TimeOutLocked(awaited);
     }
-    const char* prefix = awaited.state == AwaitState::kWaiting ? "reply" : "latereply";
-    transcript_->WriteLine(ChannelLine(prefix, awaited.channel, reply.bytes));
+    const bool late = awaited.state != AwaitState::kWaiting;
+    transcript_->WriteLine(ChannelLine(late ? "latereply" : "reply", awaited.channel, reply.bytes));
+    observer_->SendEnded(late ? SendOutcome::kLateReply : SendOutcome::kReply, reply.bytes,
+                         Since(awaited.sent));
     awaited_.erase(found);
   }
   SetEvent(answer_event_);

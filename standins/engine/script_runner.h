@@ -12,16 +12,18 @@
 
 #include "standins/engine/engine_internals.h"
 #include "standins/engine/script_commands.h"
+#include "standins/engine/script_display.h"
 #include "standins/engine/transcript.h"
 
 namespace standin {
 
 // Plays the Flutter side of one engine from a script, one line at a time on
-// the platform thread, and writes what happens to the transcript.
+// the platform thread, and writes what happens to the transcript; tells
+// `observer` (the view's log, never null) too.
 class ScriptRunner : public std::enable_shared_from_this<ScriptRunner> {
  public:
   ScriptRunner(uint64_t engine_serial, std::shared_ptr<Transcript> transcript, std::vector<std::string> lines,
-               std::chrono::milliseconds reply_timeout);
+               std::chrono::milliseconds reply_timeout, std::shared_ptr<ScriptObserver> observer);
   ~ScriptRunner();
 
   ScriptRunner(const ScriptRunner&) = delete;
@@ -41,6 +43,7 @@ class ScriptRunner : public std::enable_shared_from_this<ScriptRunner> {
   struct Awaited {
     std::string channel;
     AwaitState state = AwaitState::kWaiting;
+    std::chrono::steady_clock::time_point sent;
     std::chrono::steady_clock::time_point deadline;
   };
 
@@ -48,6 +51,7 @@ class ScriptRunner : public std::enable_shared_from_this<ScriptRunner> {
   void Step();
   void RunSend(const ScriptCommand& command);
   void RunClose();
+  void End();
   void RunWindow(const ScriptCommand& command);
   void RunServices(const ScriptCommand& command);
   void OnReplyTimeout(uint64_t delivery_id);
@@ -60,6 +64,7 @@ class ScriptRunner : public std::enable_shared_from_this<ScriptRunner> {
   const std::shared_ptr<Transcript> transcript_;
   const std::vector<std::string> lines_;
   const std::chrono::milliseconds reply_timeout_;
+  const std::shared_ptr<ScriptObserver> observer_;
 
   // Platform thread only.
   size_t next_line_ = 0;

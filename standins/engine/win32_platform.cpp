@@ -16,6 +16,7 @@
 
 #include "standins/engine/engine_internals.h"
 #include "standins/engine/script_commands.h"
+#include "standins/engine/script_display.h"
 #include "standins/engine/script_runner.h"
 #include "standins/engine/transcript.h"
 #include "standins/engine/win32_dispatcher.h"
@@ -62,6 +63,8 @@ bool ReadWholeFile(const std::wstring& path, std::string* contents) {
 }
 
 struct Win32EngineData : PlatformEngineData {
+  // What the view shows of the run.
+  std::shared_ptr<ViewLog> view_log;
   std::shared_ptr<ScriptRunner> script;
   // No frame is drawn before this (TARVEX_STANDIN_FIRST_FRAME_DELAY_MS).
   std::chrono::steady_clock::time_point first_frame_due;
@@ -146,16 +149,20 @@ class Win32Platform : public Platform {
         std::chrono::steady_clock::now() +
         std::chrono::milliseconds(ReadEnvironmentNumber(L"TARVEX_STANDIN_FIRST_FRAME_DELAY_MS"));
     std::wstring script_path;
+    std::string script;
+    bool has_script = false;
     if (ReadEnvironment(L"TARVEX_ENGINE_SCRIPT", &script_path) && !script_path.empty()) {
-      std::string script;
-      if (ReadWholeFile(script_path, &script)) {
-        data->script = std::make_shared<ScriptRunner>(engine.serial, ProcessTranscript(),
-                                                      SplitScriptLines(script), ReplyTimeout());
-        std::lock_guard<std::mutex> guard(mutex_);
-        scripts_[engine.serial] = data->script;
-      } else {
+      has_script = ReadWholeFile(script_path, &script);
+      if (!has_script) {
         std::cerr << "tarvex stand-in engine: cannot read the script " << ToUtf8(script_path) << std::endl;
       }
+    }
+    data->view_log = std::make_shared<ViewLog>(has_script);
+    if (has_script) {
+      data->script = std::make_shared<ScriptRunner>(engine.serial, ProcessTranscript(),
+                                                    SplitScriptLines(script), ReplyTimeout(), data->view_log);
+      std::lock_guard<std::mutex> guard(mutex_);
+      scripts_[engine.serial] = data->script;
     }
     return data;
   }
@@ -174,7 +181,7 @@ class Win32Platform : public Platform {
       ProcessTranscript()->WriteLine("refused viewcontroller");
       return false;
     }
-    HWND view = CreateViewWindow(width, height);
+    HWND view = CreateViewWindow(width, height, DataOf(*controller.engine).view_log);
     controller.view.window = view;
     return view != nullptr;
   }

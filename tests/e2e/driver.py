@@ -308,16 +308,18 @@ class Driver:
 
     # Wine helpers ----------------------------------------------------------
 
-    def wine(self, *arguments, timeout_s=60, display=True, env=None):
+    def wine(self, *arguments, timeout_s=60, env=None):
         """Runs a program under cmake/wine-run; returns (exit code, output).
-        On the display by default: the first Wine process of a prefix starts
-        its desktop, and a desktop started without a display keeps none, so
-        a tarvex.exe run after it could open no window."""
+
+        Always with the display: the first Wine program of a session settles
+        the display for the whole session, and one started without it leaves
+        tarvex.exe unable to open its window later (it ends with 1, silently)."""
         run_env = dict(os.environ)
-        run_env.update(TARVEX_WINE_ROOT=self.wine_root, TARVEX_WINE_TIMEOUT=str(timeout_s))
+        run_env.update(TARVEX_WINE_ROOT=self.wine_root, TARVEX_WINE_TIMEOUT=str(timeout_s),
+                       TARVEX_WINE_DISPLAY="1")
         if env:
             run_env.update(env)
-        command = [self.wine_run] + (["--display"] if display else []) + list(arguments)
+        command = [self.wine_run] + list(arguments)
         try:
             done = subprocess.run(command, env=run_env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                   stderr=subprocess.STDOUT, timeout=timeout_s + 30)
