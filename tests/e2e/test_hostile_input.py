@@ -121,8 +121,7 @@ class HostileInputTest(unittest.TestCase):
         cls.driver = d = driver.Driver(name="hostile_input")
         d.prepare()
         cls.temp = d.unix_path(d.folders()["TEMP"])
-        cls.probes = cls.plant_probes()
-        cls.temp_confs_before = cls.confs(cls.temp)
+        cls.probes = cls.probe_files()
         steps = []
         for network_id in HOSTILE_IDS:
             steps += [Call("startTunnel", {"networkId": network_id, "config": driver.SAMPLE_CONFIG}),
@@ -131,6 +130,11 @@ class HostileInputTest(unittest.TestCase):
             steps += [Raw(data, label=label), Call("isConnected")]
         steps += [Call(FORGED_METHOD), Call("isConnected"), Services(), Close()]
         try:
+            for path, content in cls.probes.items():
+                os.makedirs(os.path.dirname(path), exist_ok=True)
+                with open(path, "wb") as f:
+                    f.write(content)
+            cls.temp_confs_before = cls.confs(cls.temp)
             # The probes planted after the clean state was made stay for the run.
             cls.outcome = d.run(steps, fresh=False)
             cls.probes_after = {path: cls.read(path) for path in cls.probes}
@@ -142,20 +146,17 @@ class HostileInputTest(unittest.TestCase):
                     os.remove(path)
 
     @classmethod
-    def plant_probes(cls):
-        """A probe file wherever a configuration file path formed from a
+    def probe_files(cls):
+        """A probe file (path and content) wherever a configuration file path formed from a
         hostile id would lead (a traversal resolved, a path cut at a NUL)
         unless that is the plain tarvex_<id>.conf in the wg directory."""
         wg = cls.driver.wg_directory_windows
         probes = {}
         for network_id in HOSTILE_IDS:
-            path = ntpath.normpath(wg + "\\tarvex_" + network_id + ".conf").partition("\x00")[0]
-            if ntpath.dirname(path) != wg or "\x00" in network_id:
+            plain = wg + "\\tarvex_" + network_id + ".conf"
+            path = ntpath.normpath(plain).partition("\x00")[0]
+            if path != plain:
                 probes[cls.driver.unix_path(path)] = ("probe for %r\n" % network_id).encode("ascii")
-        for path, content in probes.items():
-            os.makedirs(os.path.dirname(path), exist_ok=True)
-            with open(path, "wb") as f:
-                f.write(content)
         return probes
 
     @staticmethod
@@ -185,7 +186,7 @@ class HostileInputTest(unittest.TestCase):
                 self.assertEqual(calls[2 * i + 1].reply, Success(False))
 
     def test_hostile_ids_touch_no_file_and_run_nothing(self):
-        self.assertGreaterEqual(len(self.probes), 4)
+        self.assertGreaterEqual(len(self.probes), 6)
         for path, content in self.probes.items():
             with self.subTest(probe=path):
                 self.assertEqual(self.probes_after[path], content)
