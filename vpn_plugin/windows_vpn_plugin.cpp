@@ -3,6 +3,8 @@
 #include <string_view>
 #include <utility>
 
+#include "vpn_plugin/tunnel_naming.h"
+
 namespace tarvex {
 
 WindowsVpnPlugin::WindowsVpnPlugin(std::unique_ptr<WindowsApi> windows) : windows_(std::move(windows)) {}
@@ -10,7 +12,10 @@ WindowsVpnPlugin::WindowsVpnPlugin(std::unique_ptr<WindowsApi> windows) : window
 WindowsVpnPlugin::~WindowsVpnPlugin() = default;
 
 void WindowsVpnPlugin::HandleMethodCall(const MethodCall& call, std::unique_ptr<MethodResult> result) {
-  Log("WindowsVpnPlugin::HandleMethodCall called: " + call.method_name());
+  // The name comes from the channel as it was sent: escaped, so a name with
+  // line breaks cannot add lines of its own to the log. The channel's own
+  // names are plain ASCII and are logged unchanged.
+  Log("WindowsVpnPlugin::HandleMethodCall called: " + EscapedForLog(call.method_name()));
 
   using Operation = void (WindowsVpnPlugin::*)(const MethodCall&, std::unique_ptr<MethodResult>);
   struct Row {

@@ -46,6 +46,12 @@ TEST_F(DispatchTest, NamesWithoutAnOperationAreLoggedAndNotImplemented) {
   }
 }
 
+TEST_F(DispatchTest, AMethodNameWithLineBreaksForgesNoLogLine) {
+  EXPECT_EQ(Send("isConnected\r\n[2026-01-01 00:00:00] forged\\"), "not implemented");
+  EXPECT_EQ(LogLines().back(),
+            "WindowsVpnPlugin::HandleMethodCall called: isConnected\\x0D\\x0A[2026-01-01 00:00:00] forged\\x5C");
+}
+
 TEST_F(DispatchTest, IsConnected_AReplyThatThrowsBecomesTheCheckConnectionError) {
   EXPECT_EQ(Send("isConnected"), "CHECK_CONNECTION_ERROR: Failed to check connection: reply failed");
   EXPECT_EQ(LogLines().back(), "WindowsVpnPlugin::IsConnected - Exception: reply failed");
