@@ -50,7 +50,7 @@ class OptionsTest(unittest.TestCase):
         path = os.path.join(self.folder, "crlf.conf")
         with open(path, "wb") as f:
             f.write(data)
-        options = run_demo.parse_arguments(["--config", path, "--network-id", "", "--parse-only"][:4])
+        options = run_demo.parse_arguments(["--config", path, "--network-id", ""])
         self.assertEqual(options.network_id, "")
         self.assertEqual(wire.encode_value(options.config_text), b"\x07" + bytes([len(data)]) + data)
 
