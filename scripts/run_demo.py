@@ -86,7 +86,7 @@ class Progress:
         elif keyword in ("reply", "unhandled", "noreply"):
             took = "" if time_ms is None or self.sent_ms is None else " (%d ms)" % (time_ms - self.sent_ms)
             if keyword == "reply":
-                answer = wire.describe_reply(wire.decode_envelope(bytes.fromhex(rest.partition(" ")[2])))
+                answer = driver.describe_reply_bytes(bytes.fromhex(rest.partition(" ")[2]))
             else:
                 answer = keyword
             print("  <- %s%s" % (answer, took), flush=True)
@@ -276,7 +276,7 @@ def run(options):
     if options.keep_wine:
         print("   Wine keeps running (--keep-wine); stop it with: TARVEX_WINE_ROOT=%s cmake/wine-run --shutdown"
               % os.path.relpath(runner.wine_root, REPO))
-    unanswered = [call for call in outcome.calls if call.status != "reply"]
+    unanswered = [call for call in outcome.calls if call.status != "reply" or call.reply is None]
     return 0 if outcome.exit_code == 0 and not unanswered else 1
 
 
@@ -285,7 +285,7 @@ def reply_notes(calls):
     reply, an error, a tunnel that was not created or removed."""
     notes = []
     for call in calls:
-        if call.status != "reply":
+        if call.status != "reply" or call.reply is None:
             notes.append("%s: %s" % (call.method, call.describe()))
         elif isinstance(call.reply, wire.Error):
             notes.append("%s answered with an error: %s" % (call.method, wire.describe_reply(call.reply)))

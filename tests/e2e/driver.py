@@ -196,8 +196,24 @@ class CallResult:
 
     def describe(self):
         if self.status == "reply":
-            return wire.describe_reply(self.reply)
+            return describe_reply_bytes(self.reply_bytes)
         return self.status or "no answer (the run ended first)"
+
+
+def decode_reply(data):
+    """The decoded envelope, or None for bytes that are no envelope (then the
+    comparison with the expected reply fails, rather than the whole run)."""
+    try:
+        return wire.decode_envelope(data)
+    except (wire.Truncated, ValueError):
+        return None
+
+
+def describe_reply_bytes(data):
+    reply = decode_reply(data)
+    if reply is None:
+        return "undecodable reply: hex %s" % (data.hex() or "(empty)")
+    return wire.describe_reply(reply)
 
 
 class ServiceListing:
@@ -610,7 +626,7 @@ class Driver:
                 if keyword == "reply":
                     channel, _, hex_text = rest.partition(" ")
                     call.reply_bytes = bytes.fromhex(hex_text)
-                    call.reply = wire.decode_envelope(call.reply_bytes)
+                    call.reply = decode_reply(call.reply_bytes)
         elif keyword == "latereply":
             waiting = [c for c in outcome.calls if c.status == "noreply" and c.late_reply is None]
             if waiting:

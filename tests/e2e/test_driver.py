@@ -45,6 +45,12 @@ class TranscriptTest(unittest.TestCase):
         self.assertEqual(o.calls[3].reply, NotImplementedReply())
         self.assertEqual(o.transcript[0], (1796648422000, "engine assets ..."))
 
+    def test_a_reply_that_is_no_envelope_fails_its_comparison_not_the_run(self):
+        o = read(["reply tarvex/windows_vpn 0003", "reply tarvex/windows_vpn 07", "reply tarvex/windows_vpn 0001"],
+                 [Call("isConnected"), Call("isConnected"), Call("isConnected")])
+        self.assertEqual([c.reply for c in o.calls], [None, None, Success(True)])
+        self.assertEqual(o.calls[0].describe(), "undecodable reply: hex 0003")
+
     def test_untimed_lines_still_pair(self):
         o = read(["reply tarvex/windows_vpn 0001", "reply tarvex/windows_vpn 0002"],
                  [Call("isConnected"), Call("isConnected")])

@@ -79,11 +79,13 @@ class ReplyNotesTest(unittest.TestCase):
             self.call("startTunnel", "reply", wire.Success(False)),
             self.call("stopTunnel", "reply", wire.Success(True)),
             self.call("stopTunnel", "reply", wire.Error("STOP_TUNNEL_ERROR", "m")),
-            self.call("isConnected", "noreply")])
-        self.assertEqual(len(notes), 3)
+            self.call("isConnected", "noreply"),
+            self.call("isConnected", "reply", None)])
+        self.assertEqual(len(notes), 4)
         self.assertTrue(notes[0].startswith("startTunnel answered false: the tunnel was not created"))
         self.assertTrue(notes[1].startswith("stopTunnel answered with an error"))
         self.assertEqual(notes[2], "isConnected: noreply")
+        self.assertEqual(notes[3], "isConnected: reply")  # undecodable: described by the call itself
 
 
 class InterruptTest(unittest.TestCase):
