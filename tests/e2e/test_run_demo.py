@@ -88,11 +88,20 @@ class ReplyNotesTest(unittest.TestCase):
         self.assertEqual(notes[3], "isConnected: reply")  # undecodable: described by the call itself
 
 
-class InterruptTest(unittest.TestCase):
-    """Ctrl-C while the program builds: the build stops with the script
-    instead of running on in the background and racing the next run."""
+class WrapperTest(unittest.TestCase):
+    """The shell half in a copy of its own, with a cmake whose build hangs:
+    Ctrl-C while it builds stops the build, instead of leaving it running in
+    the background to race the next run; a second run-demo meanwhile is
+    turned away."""
 
-    def test_ctrl_c_during_the_build_stops_the_build(self):
+    def start(self, root, env):
+        # A terminal's Ctrl-C reaches the whole foreground process group; the
+        # script must not inherit an ignored SIGINT from whoever runs the test.
+        return subprocess.Popen([os.path.join(root, "scripts", "run-demo")], env=env, start_new_session=True,
+                                preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL),
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+
+    def test_ctrl_c_during_the_build_stops_the_build_and_one_run_at_a_time(self):
         root = tempfile.mkdtemp()
         self.addCleanup(shutil.rmtree, root)
         os.makedirs(os.path.join(root, "scripts"))
@@ -106,17 +115,17 @@ class InterruptTest(unittest.TestCase):
             f.write('#!/bin/sh\n[ "$1" = --build ] || exit 0\nsleep 300 &\necho $! >"%s"\nwait\n' % child)
         os.chmod(fake_cmake, stat.S_IRWXU)
         env = dict(os.environ, PATH=os.path.join(root, "fake") + os.pathsep + os.environ["PATH"])
-        # A terminal's Ctrl-C reaches the whole foreground process group; the
-        # script must not inherit an ignored SIGINT from whoever runs the test.
-        demo = subprocess.Popen([os.path.join(root, "scripts", "run-demo")], env=env, start_new_session=True,
-                                preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL),
-                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        demo = self.start(root, env)
         try:
             deadline = time.monotonic() + 20
             while not (os.path.exists(child) and os.path.getsize(child)) and time.monotonic() < deadline:
                 time.sleep(0.05)
             with open(child) as f:
                 build_pid = int(f.read())
+            second = self.start(root, env)
+            output, _ = second.communicate(timeout=20)
+            self.assertEqual(second.returncode, 1, output)
+            self.assertIn(b"another run-demo is running", output)
             os.killpg(demo.pid, signal.SIGINT)
             output, _ = demo.communicate(timeout=20)
             self.assertEqual(demo.returncode, 130, output)
