@@ -4,7 +4,6 @@ prints each call as it goes and then everything the run left behind."""
 
 import argparse
 import os
-import subprocess
 import sys
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -17,7 +16,24 @@ HOLD_OPEN_MS = 3000
 MARGIN = 16
 
 
-def parse_arguments():
+def read_config(path):
+    """The file's bytes as they are: bytes that are not UTF-8 travel unchanged
+    (the channel's encoder writes them back as they were)."""
+    with open(path, "rb") as f:
+        return f.read().decode("utf-8", "surrogateescape")
+
+
+_CONTROL = {i: "\\x%02x" % i for i in list(range(0x20)) + [0x7F] if i != 0x09}
+_CONTROL[0x0D] = "\\r"
+
+
+def printable(text):
+    """Text for the terminal: control characters (a carriage return, an
+    escape sequence in a network id) are shown, not obeyed."""
+    return text.translate(_CONTROL)
+
+
+def parse_arguments(argv=None):
     parser = argparse.ArgumentParser(
         prog="scripts/run-demo",
         description="Builds the Windows program, runs it under Wine with a scripted Flutter side "
@@ -35,9 +51,14 @@ def parse_arguments():
                              "restart of the program")
     # The wrapper checks the arguments before it spends minutes on the build.
     parser.add_argument("--parse-only", action="store_true", help=argparse.SUPPRESS)
-    options = parser.parse_args()
-    if options.config and not os.path.isfile(options.config):
-        parser.error("no such file: %s" % options.config)
+    options = parser.parse_args(argv)
+    if options.config is not None:
+        if not os.path.isfile(options.config):
+            parser.error("no such file: %s" % options.config)
+        try:
+            options.config_text = read_config(options.config)
+        except OSError as e:
+            parser.error("cannot read %s: %s" % (options.config, e.strerror))
     if options.parse_only:
         sys.exit(0)
     return options
@@ -65,7 +86,7 @@ class Progress:
         elif keyword in ("reply", "unhandled", "noreply"):
             took = "" if time_ms is None or self.sent_ms is None else " (%d ms)" % (time_ms - self.sent_ms)
             if keyword == "reply":
-                answer = wire.describe_reply(wire.decode_envelope(bytes.fromhex(rest.partition(" ")[2])))
+                answer = driver.describe_reply_bytes(bytes.fromhex(rest.partition(" ")[2]))
             else:
                 answer = keyword
             print("  <- %s%s" % (answer, took), flush=True)
@@ -80,6 +101,16 @@ class Progress:
             self.screenshot = take_screenshot(self.runner, self.window)
         elif keyword in ("error", "misuse", "noreply", "latereply"):
             print("  !! %s" % text, flush=True)
+
+
+def wine_run(runner, option, timeout_s):
+    """wine-run --setup or --shutdown, bounded; (exit code, output)."""
+    try:
+        code, output = driver.run_bounded([runner.wine_run, option],
+                                          dict(os.environ, TARVEX_WINE_ROOT=runner.wine_root), timeout_s)
+    except driver.DriverError as e:
+        return 1, str(e)
+    return code, output.decode("utf-8", "replace")
 
 
 def take_screenshot(runner, window):
@@ -98,11 +129,13 @@ def take_screenshot(runner, window):
         area = "%d,%d,%d,%d" % (left, top, w + 2 * MARGIN, h + 2 * MARGIN)
     else:
         area = "0,0,1310,750"
-    done = subprocess.run(["scrot", "--overwrite", "--autoselect", area, path],
-                          env=dict(os.environ, DISPLAY=display), stdout=subprocess.PIPE,
-                          stderr=subprocess.STDOUT)
-    if done.returncode != 0:
-        return "no screenshot: scrot failed: " + done.stdout.decode("utf-8", "replace").strip()
+    try:
+        code, output = driver.run_bounded(["scrot", "--overwrite", "--autoselect", area, path],
+                                          dict(os.environ, DISPLAY=display), 30)
+    except (driver.DriverError, OSError) as e:
+        return "no screenshot: scrot: %s" % e
+    if code != 0:
+        return "no screenshot: scrot failed: " + output.decode("utf-8", "replace").strip()
     return path
 
 
@@ -112,36 +145,51 @@ def heading(text):
 
 
 def show_text(data, indent="   "):
+    """A file's lines with their line ends named: "[CR LF]", or nothing for a
+    bare LF; any other carriage return shows as \\r (CR CR LF: "\\r  [CR LF]")."""
     text = data.decode("utf-8", "replace")
     lines = text.split("\n")
-    if lines and lines[-1] == "":
+    last_ending = "  [no line end]"
+    if lines[-1] == "":
         lines.pop()  # the text's last line end, not a line of its own
-    else:
-        lines[-1] += "  [no line end]"
-    for line in lines:
+        last_ending = None
+    for i, line in enumerate(lines):
         ending = ""
-        if line.endswith("\r"):
+        if i == len(lines) - 1 and last_ending:
+            ending = last_ending
+        elif line.endswith("\r"):
             line, ending = line[:-1], "  [CR LF]"
-        print(indent + line + ending)
+        print(indent + printable(line) + ending)
 
 
 def main():
     options = parse_arguments()
-    config = driver.SAMPLE_CONFIG
-    if options.config:
-        with open(options.config, "rb") as f:
-            config = f.read().decode("utf-8")
+    try:
+        return run(options)
+    except KeyboardInterrupt:
+        # The driver has ended the program's processes on its way out.
+        print("\nrun-demo: interrupted")
+        if not options.keep_wine:
+            wine_run(driver.Driver(name="run-demo"), "--shutdown", 60)
+        return 130
+
+
+def run(options):
+    config = options.config_text if options.config is not None else driver.SAMPLE_CONFIG
     network_id = options.network_id
 
     runner = driver.Driver(name="run-demo", timeout_s=180)
     print("preparing Wine (private prefix in %s, Xvfb display)" % os.path.relpath(runner.prefix, REPO))
-    setup = subprocess.run([runner.wine_run, "--setup"], env=dict(os.environ, TARVEX_WINE_ROOT=runner.wine_root),
-                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-    if setup.returncode != 0:
-        print(setup.stdout.decode("utf-8", "replace"))
+    code, output = wine_run(runner, "--setup", 420)
+    if code != 0:
+        print(output)
         print("run-demo: Wine could not be prepared")
         return 1
-    print("  APPDATA %s, TEMP %s" % (runner.folders()["APPDATA"], runner.folders()["TEMP"]))
+    try:
+        print("  APPDATA %s, TEMP %s" % (runner.folders()["APPDATA"], runner.folders()["TEMP"]))
+    except driver.DriverError as e:
+        print("run-demo: %s" % e)
+        return 1
 
     steps = driver.default_scenario(config, network_id, hold_open_ms=HOLD_OPEN_MS)
     progress = Progress(runner, steps)
@@ -154,9 +202,7 @@ def main():
         return 1
     finally:
         if not options.keep_wine:
-            subprocess.run([runner.wine_run, "--shutdown"],
-                           env=dict(os.environ, TARVEX_WINE_ROOT=runner.wine_root),
-                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            wine_run(runner, "--shutdown", 60)
     start = progress.first_ms or outcome.started_ms
 
     def at(ms):
@@ -174,7 +220,7 @@ def main():
         if listing.error is not None:
             print("   %s: cannot list (error %s)" % (name, listing.error))
         elif listing.services:
-            print("   %s: %s" % (name, ", ".join("%s %s" % s for s in listing.services)))
+            print("   %s: %s" % (name, printable(", ".join("%s %s" % s for s in listing.services))))
         else:
             print("   %s: none" % name)
 
@@ -184,38 +230,44 @@ def main():
         print("   (none)")
     else:
         for file_name, data in up.wg_files.items():
-            print("   %s, %d bytes:" % (file_name, len(data)))
+            print("   %s, %d bytes:" % (printable(file_name), len(data)))
             show_text(data, "     ")
+            if b"\r\r\n" in data:
+                print("     (the text sent had CR LF line ends; the plugin writes it in text mode, so each is"
+                      " stored as CR CR LF)")
     after = outcome.wg_files
-    print("   after the run: %s" % (", ".join(after) if after else "the wg folder is empty"))
+    print("   after the run: %s" % (printable(", ".join(after)) if after else "the wg folder is empty"))
 
     heading("debug log (%APPDATA%\\Tarvex\\windows_vpn_debug.log)")
     for line in outcome.log_lines:
-        print("   " + line)
+        print("   " + printable(line))
 
     heading("netsh command lines (netsh stand-in's record)")
     for line in outcome.netsh:
-        print("   %s  %s" % (at(line.start_ms), line.command_line))
+        print("   %s  %s" % (at(line.start_ms), printable(line.command_line)))
 
     heading("wireguard.exe stand-in's record")
     for line in sorted(outcome.wireguard, key=lambda w: w.start_ms or 0):
         if line.action is None:
-            print("   " + line.text)
+            print("   " + printable(line.text))
         else:
-            print("   %s  %-13s %s -> %s" % (at(line.start_ms), line.action, line.arguments, line.result))
+            print("   %s  %-13s %s -> %s" % (at(line.start_ms), line.action, printable(line.arguments),
+                                              printable(line.result)))
 
     problems = outcome.transcript_lines("error") + outcome.transcript_lines("misuse")
     if problems:
         heading("stand-in problems")
         for text in problems:
-            print("   " + text)
+            print("   " + printable(text))
     if outcome.program_output.strip():
         heading("program's own output")
         for line in outcome.program_output.splitlines():
-            print("   " + line)
+            print("   " + printable(line))
 
     heading("result")
-    print("   exit code %s" % outcome.exit_code)
+    print("   exit code %s%s" % (outcome.exit_code, " (wine-run's time limit)" if outcome.exit_code == 124 else ""))
+    for line in reply_notes(outcome.calls):
+        print("   " + line)
     shot = progress.screenshot or "no screenshot: the window note never came"
     if shot.startswith("no screenshot"):
         print("   " + shot)
@@ -224,7 +276,23 @@ def main():
     if options.keep_wine:
         print("   Wine keeps running (--keep-wine); stop it with: TARVEX_WINE_ROOT=%s cmake/wine-run --shutdown"
               % os.path.relpath(runner.wine_root, REPO))
-    return 0 if outcome.exit_code == 0 else 1
+    unanswered = [call for call in outcome.calls if call.status != "reply" or call.reply is None]
+    return 0 if outcome.exit_code == 0 and not unanswered else 1
+
+
+def reply_notes(calls):
+    """What a reader should not miss in the replies: a call left without a
+    reply, an error, a tunnel that was not created or removed."""
+    notes = []
+    for call in calls:
+        if call.status != "reply" or call.reply is None:
+            notes.append("%s: %s" % (call.method, call.describe()))
+        elif isinstance(call.reply, wire.Error):
+            notes.append("%s answered with an error: %s" % (call.method, wire.describe_reply(call.reply)))
+        elif call.method in ("startTunnel", "stopTunnel") and call.reply == wire.Success(False):
+            notes.append("%s answered false: the tunnel was not %s (the debug log above says why)"
+                         % (call.method, "created" if call.method == "startTunnel" else "removed"))
+    return notes
 
 
 if __name__ == "__main__":

@@ -25,6 +25,7 @@ Standard library only. Example:
 import os
 import re
 import shutil
+import signal
 import subprocess
 import time
 
@@ -195,8 +196,24 @@ class CallResult:
 
     def describe(self):
         if self.status == "reply":
-            return wire.describe_reply(self.reply)
+            return describe_reply_bytes(self.reply_bytes)
         return self.status or "no answer (the run ended first)"
+
+
+def decode_reply(data):
+    """The decoded envelope, or None for bytes that are no envelope (then the
+    comparison with the expected reply fails, rather than the whole run)."""
+    try:
+        return wire.decode_envelope(data)
+    except (wire.Truncated, ValueError):
+        return None
+
+
+def describe_reply_bytes(data):
+    reply = decode_reply(data)
+    if reply is None:
+        return "undecodable reply: hex %s" % (data.hex() or "(empty)")
+    return wire.describe_reply(reply)
 
 
 class ServiceListing:
@@ -254,6 +271,7 @@ class Outcome:
         self.wg_files = {}          # after the run: name -> bytes
         self.snapshots = {}         # name -> SnapshotResult
         self.services = []          # ServiceListing, in script order
+        self.services_left = None   # WireGuardTunnel$... services registered when the program had ended
         self.service_prefixes = []  # of the Services steps, in order
         self.program_output = ""
         self.script = []
@@ -280,6 +298,71 @@ _TIMED = re.compile(r"^(\d{12,}) (.*)$")
 
 
 # --- the driver --------------------------------------------------------------
+
+def session_members(session):
+    """The ids of the processes in a session, from /proc."""
+    members = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry, "rb") as f:
+                stat = f.read()
+        except OSError:
+            continue
+        # After the command's closing parenthesis: state, parent, group, session.
+        fields = stat[stat.rfind(b")") + 1:].split()
+        if len(fields) > 3 and int(fields[3]) == session:
+            members.append(int(entry))
+    return members
+
+
+def end_process_tree(process):
+    """Ends a process we started in a session of its own, and everything in
+    that session, each by its process id.
+
+    wine-run runs the program under timeout(1), which moves itself into a
+    process group of its own: killing wine-run alone would leave tarvex.exe
+    running, holding the single-instance mutex, until its own time limit.
+    What lives on beyond one run starts a session of its own (Xvfb,
+    wineserver, Wine's service manager and the tunnel services it runs, the
+    program's child processes), so it is not touched."""
+    if process.poll() is None:
+        for _ in range(3):  # a member may start another while we look
+            members = [pid for pid in session_members(process.pid) if pid != process.pid]
+            if not members:
+                break
+            for pid in members:
+                try:
+                    os.kill(pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
+        process.kill()
+    process.wait()
+    # Members that outlived their session leader (it ended on its own).
+    for pid in session_members(process.pid):
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+
+
+def run_bounded(command, env, timeout_s, stdout=subprocess.PIPE):
+    """Runs a command with a time limit; on the limit (or an interrupt) ends
+    its whole process tree. Returns (exit code, output bytes or None)."""
+    process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=stdout,
+                               stderr=subprocess.STDOUT, start_new_session=True)
+    try:
+        output, _ = process.communicate(timeout=timeout_s)
+    except subprocess.TimeoutExpired:
+        end_process_tree(process)
+        raise DriverError("did not end within %d s: %s" % (timeout_s, " ".join(command)))
+    finally:
+        end_process_tree(process)
+        if process.stdout:
+            process.stdout.close()
+    return process.returncode, output
+
 
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
@@ -319,13 +402,8 @@ class Driver:
                        TARVEX_WINE_DISPLAY="1")
         if env:
             run_env.update(env)
-        command = [self.wine_run] + list(arguments)
-        try:
-            done = subprocess.run(command, env=run_env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                  stderr=subprocess.STDOUT, timeout=timeout_s + 30)
-        except subprocess.TimeoutExpired:
-            raise DriverError("wine-run did not end: %s" % " ".join(arguments))
-        return done.returncode, done.stdout.decode("utf-8", "replace")
+        code, output = run_bounded([self.wine_run] + list(arguments), run_env, timeout_s + 30)
+        return code, output.decode("utf-8", "replace")
 
     def unix_path(self, path):
         """A Windows path of the prefix (C:\\..., Z:\\...) on this side."""
@@ -488,9 +566,11 @@ class Driver:
             reader = _TranscriptReader(transcript_path)
             outcome.started_ms = int(time.time() * 1000)
             with open(output_path, "wb") as output:
+                # A session of its own: a Ctrl-C at the terminal reaches only
+                # us, and we end the program's whole process tree below.
                 process = subprocess.Popen([self.wine_run, "--display", self.program] + list(arguments),
                                            env=run_env, stdin=subprocess.DEVNULL, stdout=output,
-                                           stderr=subprocess.STDOUT)
+                                           stderr=subprocess.STDOUT, start_new_session=True)
                 deadline = time.monotonic() + self.timeout_s + 30
                 try:
                     while True:
@@ -499,14 +579,11 @@ class Driver:
                         if ended:
                             break
                         if time.monotonic() > deadline:
-                            process.kill()
-                            process.wait()
+                            end_process_tree(process)
                             raise DriverError("tarvex.exe did not end within %d s" % self.timeout_s)
                         time.sleep(0.05)
                 finally:
-                    if process.poll() is None:
-                        process.kill()
-                        process.wait()
+                    end_process_tree(process)
             outcome.exit_code = process.returncode
             outcome.ended_ms = int(time.time() * 1000)
             self._take_lines(outcome, reader, on_line, final=True)
@@ -517,6 +594,7 @@ class Driver:
             outcome.netsh = self.read_netsh()
             outcome.wireguard = self.read_wireguard()
             outcome.wg_files = self.read_wg_files()
+            outcome.services_left = self.tunnel_services()
         finally:
             # Nothing the run installed is left for later tests, even when it failed.
             if not keep_wine:
@@ -548,7 +626,7 @@ class Driver:
                 if keyword == "reply":
                     channel, _, hex_text = rest.partition(" ")
                     call.reply_bytes = bytes.fromhex(hex_text)
-                    call.reply = wire.decode_envelope(call.reply_bytes)
+                    call.reply = decode_reply(call.reply_bytes)
         elif keyword == "latereply":
             waiting = [c for c in outcome.calls if c.status == "noreply" and c.late_reply is None]
             if waiting:

@@ -47,6 +47,12 @@ CASES = [
     (Call("StartTunnel", {"networkId": "office", "config": CONFIG}), NotImplementedReply(), []),
     (Call("isconnected"), NotImplementedReply(), []),
     (Call("startTunnel ", {"networkId": "office", "config": CONFIG}), NotImplementedReply(), []),
+    # A prefix of a known name is no match either.
+    (Call("isConnecte"), NotImplementedReply(), []),
+    (Call("stop", {"networkId": "office"}), NotImplementedReply(), []),
+    # "isConnected" does not look at its arguments, whatever they are.
+    (Call("isConnected", {"networkId": 7, "config": None}), Success(False), is_connected_lines()[1:]),
+    (Call("isConnected", [1, "x"]), Success(False), is_connected_lines()[1:]),
 ]
 
 
@@ -67,6 +73,8 @@ class ArgumentErrorTest(unittest.TestCase):
                 self.assertEqual(result.reply, expected)
                 if isinstance(expected, Error):
                     self.assertEqual(result.reply_bytes, error_bytes(expected.code, expected.message))
+                elif isinstance(expected, Success):
+                    self.assertEqual(result.reply_bytes, b"\x00\x02")  # flag 0, false
                 else:
                     self.assertEqual(result.reply_bytes, b"")
         self.assertEqual(o.calls[-1].reply, Success(False))
@@ -74,7 +82,8 @@ class ArgumentErrorTest(unittest.TestCase):
     def test_each_call_logs_its_dispatch_and_its_own_lines_only(self):
         expected = []
         for call, _, lines in CASES:
-            expected += [P + "HandleMethodCall called: " + call.method] + [P + line for line in lines]
+            expected += [P + "HandleMethodCall called: " + call.method] + [
+                line if line.startswith(P) else P + line for line in lines]
         self.assertEqual(self.outcome.log_messages, expected + is_connected_lines())
 
     def test_nothing_reaches_the_machine(self):

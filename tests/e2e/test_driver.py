@@ -1,6 +1,10 @@
 """The driver's reading of a transcript, on lines written out by hand: which
 reply belongs to which call, and what a service listing holds."""
 
+import os
+import signal
+import tempfile
+import time
 import unittest
 
 import driver
@@ -41,6 +45,12 @@ class TranscriptTest(unittest.TestCase):
         self.assertEqual(o.calls[3].reply, NotImplementedReply())
         self.assertEqual(o.transcript[0], (1796648422000, "engine assets ..."))
 
+    def test_a_reply_that_is_no_envelope_fails_its_comparison_not_the_run(self):
+        o = read(["reply tarvex/windows_vpn 0003", "reply tarvex/windows_vpn 07", "reply tarvex/windows_vpn 0001"],
+                 [Call("isConnected"), Call("isConnected"), Call("isConnected")])
+        self.assertEqual([c.reply for c in o.calls], [None, None, Success(True)])
+        self.assertEqual(o.calls[0].describe(), "undecodable reply: hex 0003")
+
     def test_untimed_lines_still_pair(self):
         o = read(["reply tarvex/windows_vpn 0001", "reply tarvex/windows_vpn 0002"],
                  [Call("isConnected"), Call("isConnected")])
@@ -73,6 +83,44 @@ class RecordTest(unittest.TestCase):
         o = Outcome()
         o.log_lines = ["[2026-12-07 13:00:22] WindowsVpnPlugin::X - [2026-12-07 13:00:22] y", "continued"]
         self.assertEqual(o.log_messages, ["WindowsVpnPlugin::X - [2026-12-07 13:00:22] y", "continued"])
+
+
+def alive(pid):
+    try:
+        with open("/proc/%d/stat" % pid, "rb") as f:
+            return f.read().rsplit(b")", 1)[1].split()[0] != b"Z"
+    except OSError:
+        return False
+
+
+class ProcessTreeTest(unittest.TestCase):
+    """A run that hangs is ended whole, as wine-run's tree would be: the
+    program under timeout(1) (a process group of its own) goes too, while
+    what started a session of its own (Xvfb, wineserver, services) stays."""
+
+    def test_time_limit_ends_the_whole_session_only(self):
+        with tempfile.TemporaryDirectory() as folder:
+            pids = os.path.join(folder, "pids")
+            script = ("timeout 300 sleep 301 & echo $! >%s; setsid sleep 302 & echo $! >>%s; sleep 303"
+                      % (pids, pids))
+            started = time.monotonic()
+            with self.assertRaises(driver.DriverError):
+                driver.run_bounded(["sh", "-c", script], dict(os.environ), 2)
+            self.assertLess(time.monotonic() - started, 30)
+            with open(pids) as f:
+                under_timeout, own_session = [int(line) for line in f.read().split()]
+            try:
+                deadline = time.monotonic() + 5
+                while alive(under_timeout) and time.monotonic() < deadline:
+                    time.sleep(0.05)
+                self.assertFalse(alive(under_timeout))
+                self.assertTrue(alive(own_session))
+            finally:
+                os.kill(own_session, signal.SIGKILL)
+
+    def test_a_run_that_ends_gives_its_code_and_output(self):
+        self.assertEqual(driver.run_bounded(["sh", "-c", "echo out; exit 3"], dict(os.environ), 10),
+                         (3, b"out\n"))
 
 
 if __name__ == "__main__":

@@ -37,6 +37,7 @@ class RestartTest(unittest.TestCase):
         self.assertEqual(first.exit_code, 0, first.program_output)
         self.assertEqual(first.calls[0].reply, Success(True))
         self.assertEqual([l.services for l in first.services], [[(SERVICE, "RUNNING")]])
+        self.assertEqual(first.services_left, [SERVICE])
         self.assertEqual(list(first.wg_files), [TUNNEL + ".conf"])
 
     def test_second_run_counts_the_left_tunnel_and_creates_it_again(self):
@@ -52,6 +53,7 @@ class RestartTest(unittest.TestCase):
                          + stop_lines(NETWORK_ID, self.wireguard, self.config_path)
                          + is_connected_lines())
         self.assertEqual(second.wg_files, {})
+        self.assertEqual(second.services_left, [])
 
     def test_second_start_replaces_the_old_service(self):
         second = self.second
