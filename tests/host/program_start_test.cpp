@@ -67,7 +67,7 @@ TEST_F(HostProgramTest, ASecondCopyShowsTheMessageBoxAndExitsOneWhileTheFirstRun
   second_setup.environment = {{L"TARVEX_STANDIN_ACCEPT_DIALOGS", L"1"}};
   HostProcess& second = Start(second_setup);
   EXPECT_EQ(second.WaitForExit(kProgramLimit), 1u);
-  EXPECT_THAT(second.Transcript(), ElementsAre("dialog Tarvex | Tarvex is already running."));
+  EXPECT_THAT(second.Transcript(), ElementsAre("dialog Tarvex | Tarvex is already running. | icon error"));
   EXPECT_THAT(second.PluginRecord(), IsEmpty());
 
   EXPECT_TRUE(first.Running());
