@@ -68,7 +68,8 @@ BOOL CALLBACK FindShownIcon(HWND control, LPARAM search) {
   wchar_t class_name[16] = {};
   GetClassNameW(control, class_name, 16);
   const LONG style = GetWindowLongW(control, GWL_STYLE);
-  if (lstrcmpiW(class_name, L"Static") != 0 || (style & SS_TYPEMASK) != SS_ICON || !IsWindowVisible(control)) {
+  if (lstrcmpiW(class_name, L"Static") != 0 || (style & SS_TYPEMASK) != SS_ICON ||
+      !IsWindowVisible(control)) {
     return TRUE;
   }
   DWORD_PTR icon = 0;

@@ -140,8 +140,8 @@ TEST_F(Win32WindowTest, AWindowIsBoundOnceToTheObjectThatCreatedItAndNeverToNoOb
 
   // A window of the class made without an object stays unbound, with
   // default handling, also when a WM_NCCREATE without a create struct comes.
-  HWND unbound = CreateWindowExW(0, L"FLUTTER_RUNNER_WIN32_WINDOW", L"unbound", WS_OVERLAPPEDWINDOW, 0, 0, 200,
-                                 100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  HWND unbound = CreateWindowExW(0, L"FLUTTER_RUNNER_WIN32_WINDOW", L"unbound", WS_OVERLAPPEDWINDOW, 0, 0,
+                                 200, 100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
   ASSERT_NE(unbound, nullptr);
   GetWindowTextW(unbound, title, 16);
   EXPECT_STREQ(title, L"unbound");
