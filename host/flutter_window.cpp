@@ -23,7 +23,15 @@ flutter::PluginRegistrarWindows* VpnPluginRegistrar(FlutterDesktopPluginRegistra
 
 FlutterWindow::FlutterWindow(const flutter::ProjectBundle& project) : project_(project) {}
 
-FlutterWindow::~FlutterWindow() = default;
+FlutterWindow::~FlutterWindow() {
+  // The window may still be open here (the loop ended on a quit message
+  // nobody posted by closing it, or creation failed half-way). The controller
+  // goes first, while this is still a FlutterWindow, and through reset(): the
+  // pointer is null before the view and engine are torn down, so a message
+  // their teardown sends to the window (the view's parent notification, a
+  // focus change) finds no controller instead of one being destroyed.
+  flutter_controller_.reset();
+}
 
 bool FlutterWindow::OnCreate() {
   if (!Win32Window::OnCreate()) {
@@ -52,9 +60,9 @@ bool FlutterWindow::OnCreate() {
 }
 
 void FlutterWindow::OnDestroy() {
-  if (flutter_controller_) {
-    flutter_controller_ = nullptr;
-  }
+  // reset() clears the pointer before the controller is destroyed, for the
+  // same reason as in the destructor.
+  flutter_controller_.reset();
   Win32Window::OnDestroy();
 }
 

@@ -23,6 +23,7 @@ class FlutterWindow : public Win32Window {
 
  private:
   flutter::ProjectBundle project_;
-  // Declared last, so it goes before the project it was created from.
+  // Null before OnCreate and after OnDestroy; the destructor ends a
+  // controller still held before the project and the base window go.
   std::unique_ptr<flutter::FlutterViewController> flutter_controller_;
 };

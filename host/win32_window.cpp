@@ -114,9 +114,19 @@ bool Win32Window::Show() { return ShowWindow(window_handle_, SW_SHOWNORMAL); }
 
 LRESULT CALLBACK Win32Window::WndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept {
   if (message == WM_NCCREATE) {
-    auto* create_struct = reinterpret_cast<CREATESTRUCTW*>(lparam);
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create_struct->lpCreateParams));
+    // A window is bound once, to the object that created it. A second
+    // WM_NCCREATE (anyone can send one) must not hand it to another object.
+    if (GetWindowLongPtrW(window, GWLP_USERDATA) != 0) {
+      return TRUE;
+    }
+    // A window of this class created without an object (or a WM_NCCREATE
+    // sent without a create struct) stays unbound and gets default handling.
+    const auto* create_struct = reinterpret_cast<const CREATESTRUCTW*>(lparam);
+    if (create_struct == nullptr || create_struct->lpCreateParams == nullptr) {
+      return DefWindowProcW(window, message, wparam, lparam);
+    }
     auto* that = static_cast<Win32Window*>(create_struct->lpCreateParams);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(that));
     EnableNonClientScaling(window);
     that->window_handle_ = window;
     return DefWindowProcW(window, message, wparam, lparam);

@@ -57,6 +57,54 @@ std::wstring ReadWindowText(HWND window) {
   return text;
 }
 
+// The icon a message box shows: the handle its icon control holds, which
+// Windows takes from the shared system icons (the same handle LoadIcon gives
+// here, since shared icons are loaded once per process).
+struct IconSearch {
+  HICON icon = nullptr;
+};
+
+BOOL CALLBACK FindShownIcon(HWND control, LPARAM search) {
+  wchar_t class_name[16] = {};
+  GetClassNameW(control, class_name, 16);
+  const LONG style = GetWindowLongW(control, GWL_STYLE);
+  if (lstrcmpiW(class_name, L"Static") != 0 || (style & SS_TYPEMASK) != SS_ICON ||
+      !IsWindowVisible(control)) {
+    return TRUE;
+  }
+  DWORD_PTR icon = 0;
+  if (SendMessageTimeoutW(control, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 1000, &icon) && icon != 0) {
+    reinterpret_cast<IconSearch*>(search)->icon = reinterpret_cast<HICON>(icon);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// "error", "warning", "information", "question", "none" when the box shows
+// no icon, "other" for an icon of the box's owner.
+std::string IconName(HWND box) {
+  IconSearch search;
+  EnumChildWindows(box, FindShownIcon, reinterpret_cast<LPARAM>(&search));
+  if (search.icon == nullptr) {
+    return "none";
+  }
+  const struct {
+    LPCWSTR id;
+    const char* name;
+  } system_icons[] = {
+      {IDI_ERROR, "error"},
+      {IDI_WARNING, "warning"},
+      {IDI_INFORMATION, "information"},
+      {IDI_QUESTION, "question"},
+  };
+  for (const auto& system_icon : system_icons) {
+    if (LoadIconW(nullptr, system_icon.id) == search.icon) {
+      return system_icon.name;
+    }
+  }
+  return "other";
+}
+
 BOOL CALLBACK CollectMessageBox(HWND window, LPARAM found) {
   DWORD process_id = 0;
   GetWindowThreadProcessId(window, &process_id);
@@ -78,13 +126,14 @@ void RecordAndDismiss(HWND box) {
   if (text_control != nullptr) {
     text = ToUtf8(ReadWindowText(text_control));
   }
+  const std::string icon = IconName(box);
   std::shared_ptr<Transcript> transcript;
   {
     std::lock_guard<std::mutex> guard(State().mutex);
     transcript = State().transcript;
   }
   if (transcript) {
-    transcript->WriteLine(DialogLine(caption, text));
+    transcript->WriteLine(DialogLine(caption, text) + " | icon " + icon);
   }
   PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));

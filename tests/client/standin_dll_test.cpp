@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "embedding/flutter_view_controller.h"
@@ -98,6 +99,15 @@ TEST(StandinDllTest, ScriptedSendReachesTheHandlerAndCloseEndsTheRun) {
                                 "send tarvex/test 07 05 67 72 65 65 74 00\r\n",
                                 [](PluginRegistrarWindows& registrar) {
                                   MessageBoxW(nullptr, L"Hello\nworld", L"Greeting \\ box", MB_OK);
+                                  // The watcher names the icon each box shows.
+                                  const std::pair<UINT, const wchar_t*> icons[] = {
+                                      {MB_ICONERROR, L"MB_ICONERROR"},
+                                      {MB_ICONWARNING, L"MB_ICONWARNING"},
+                                      {MB_ICONINFORMATION, L"MB_ICONINFORMATION"},
+                                      {MB_ICONQUESTION, L"MB_ICONQUESTION"}};
+                                  for (const auto& [icon, text] : icons) {
+                                    MessageBoxW(nullptr, text, L"Icon", MB_OK | icon);
+                                  }
                                   const uint8_t event[] = {0x01, 0x02};
                                   registrar.messenger()->Send("tarvex/events", event, sizeof(event));
                                 });
@@ -114,7 +124,11 @@ TEST(StandinDllTest, ScriptedSendReachesTheHandlerAndCloseEndsTheRun) {
                             "\\\\app.so\" entrypoint \"\" arguments 0 null\n"
                             // The host window here is never shown.
                             "frame 1 hidden hidden\n"
-                            "dialog Greeting \\\\ box | Hello\\nworld\n"
+                            "dialog Greeting \\\\ box | Hello\\nworld | icon none\n"
+                            "dialog Icon | MB_ICONERROR | icon error\n"
+                            "dialog Icon | MB_ICONWARNING | icon warning\n"
+                            "dialog Icon | MB_ICONINFORMATION | icon information\n"
+                            "dialog Icon | MB_ICONQUESTION | icon question\n"
                             "host tarvex/events 0102\n"
                             "reply tarvex/test 0007026869\n"
                             "unhandled nobody/listens\n"

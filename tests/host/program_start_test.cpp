@@ -2,13 +2,16 @@
 // the in-process plugin, one copy at a time, refusals, the command line.
 
 #include <cstdio>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "tests/host/host_program_fixture.h"
 
 namespace tarvex_test {
 namespace {
 
+using testing::AnyOf;
 using testing::Contains;
 using testing::ElementsAre;
 using testing::ElementsAreArray;
@@ -67,7 +70,7 @@ TEST_F(HostProgramTest, ASecondCopyShowsTheMessageBoxAndExitsOneWhileTheFirstRun
   second_setup.environment = {{L"TARVEX_STANDIN_ACCEPT_DIALOGS", L"1"}};
   HostProcess& second = Start(second_setup);
   EXPECT_EQ(second.WaitForExit(kProgramLimit), 1u);
-  EXPECT_THAT(second.Transcript(), ElementsAre("dialog Tarvex | Tarvex is already running."));
+  EXPECT_THAT(second.Transcript(), ElementsAre("dialog Tarvex | Tarvex is already running. | icon error"));
   EXPECT_THAT(second.PluginRecord(), IsEmpty());
 
   EXPECT_TRUE(first.Running());
@@ -75,6 +78,63 @@ TEST_F(HostProgramTest, ASecondCopyShowsTheMessageBoxAndExitsOneWhileTheFirstRun
   PostMessageW(first_window, WM_CLOSE, 0, 0);
   EXPECT_EQ(first.WaitForExit(kProgramLimit), 0u);
   EXPECT_THAT(first.PluginRecord(), ElementsAreArray(AllPluginsRegisteredWithTheirOwnRegistrars()));
+}
+
+TEST_F(HostProgramTest, AQuitMessageWhileTheWindowIsOpenEndsTheProgramWithZeroAndLetsTheNextCopyStart) {
+  HostSetup setup;
+  HostProcess& host = Start(setup);
+  HWND window = host.WaitForWindow(true, kProgramLimit);
+  ASSERT_NE(window, nullptr);
+  // Not a close: the loop ends with the window, its view and the engine
+  // still there, and the quit code is not the exit code.
+  ASSERT_TRUE(PostThreadMessageW(GetWindowThreadProcessId(window, nullptr), WM_QUIT, 7, 0));
+  EXPECT_EQ(host.WaitForExit(kProgramLimit), 0u);
+  // The view controller went while the window was open, and nothing called
+  // it once it was going (no "misuse" line). The empty script may or may not
+  // have run out before the quit message came.
+  const std::string engine = EngineLine("arguments 0 null");
+  EXPECT_THAT(host.Transcript(),
+              AnyOf(ElementsAre(engine, "frame 1 hidden visible", "frame 2 visible visible"),
+                    ElementsAre(engine, "frame 1 hidden visible", "frame 2 visible visible", "end")));
+
+  HostSetup next;
+  next.environment = {{L"TARVEX_STANDIN_ACCEPT_DIALOGS", L"1"}};
+  next.script = {"close"};
+  HostProcess& next_host = Start(next);
+  EXPECT_EQ(next_host.WaitForExit(kProgramLimit), 0u);
+  EXPECT_THAT(next_host.Transcript(), Not(Contains(StartsWith("dialog "))));
+  EXPECT_THAT(next_host.Transcript(), Contains("frame 1 hidden visible"));
+}
+
+TEST_F(HostProgramTest, StartUpRegistersTheExternalPluginsInOrderThenItsOwnThenShowsOnTheFirstFrame) {
+  // Every registrar refused, named in another order than the program asks
+  // for them: the transcript gives the order of the requests.
+  std::vector<std::string> names = {"tarvex/windows_vpn"};
+  for (const PluginLibrary& plugin : kPluginLibraries) {
+    names.insert(names.begin(), plugin.registrar_name);
+  }
+  std::wstring refused;
+  for (const std::string& name : names) {
+    refused += (refused.empty() ? L"" : L",") + std::wstring(name.begin(), name.end());
+  }
+  HostSetup setup;
+  setup.environment = {{L"TARVEX_STANDIN_NO_REGISTRAR", refused}};
+  setup.script = {"close"};
+  HostProcess& host = Start(setup);
+  EXPECT_EQ(host.WaitForExit(kProgramLimit), 0u);
+
+  std::vector<std::string> expected = {EngineLine("arguments 0 null")};
+  std::vector<std::string> plugins_with_null;
+  for (const PluginLibrary& plugin : kPluginLibraries) {
+    expected.push_back(std::string("noregistrar ") + plugin.registrar_name);
+    plugins_with_null.push_back(std::string(plugin.registrar_name) + " null");
+  }
+  // The view is the window's child before the first frame (else "parked"),
+  // and the window is shown by that frame's callback.
+  expected.insert(expected.end(), {"noregistrar tarvex/windows_vpn", "frame 1 hidden visible",
+                                   "frame 2 visible visible", "end"});
+  EXPECT_THAT(host.Transcript(), ElementsAreArray(expected));
+  EXPECT_THAT(host.PluginRecord(), ElementsAreArray(plugins_with_null));
 }
 
 TEST_F(HostProgramTest,

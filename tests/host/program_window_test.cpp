@@ -40,6 +40,31 @@ TEST_F(HostProgramTest, AtOneHundredFortyFourDpiTheWindowStaysHiddenUntilTheHeld
   EXPECT_THAT(host.Transcript(), Contains("frame 1 hidden visible"));
 }
 
+TEST_F(HostProgramTest, TheWindowIsTitledTarvexOverlappedAndPlacedAtTenTenScaledAtOneHundredTwentyDpi) {
+  HostSetup setup;
+  setup.environment = {{L"TARVEX_STANDIN_DPI", L"120"}};
+  HostProcess& host = Start(setup);
+  HWND window = host.WaitForWindow(true, kProgramLimit);
+  ASSERT_NE(window, nullptr);
+  wchar_t text[32] = {};
+  GetClassNameW(window, text, 32);
+  EXPECT_STREQ(text, L"FLUTTER_RUNNER_WIN32_WINDOW");
+  GetWindowTextW(window, text, 32);
+  EXPECT_STREQ(text, L"tarvex");
+  const LONG style = GetWindowLongW(window, GWL_STYLE);
+  EXPECT_EQ(style & WS_OVERLAPPEDWINDOW, WS_OVERLAPPEDWINDOW);
+  EXPECT_EQ(style & (WS_CHILD | WS_POPUP), 0);
+  EXPECT_EQ(GetClassLongW(window, GCL_STYLE), static_cast<DWORD>(CS_HREDRAW | CS_VREDRAW));
+  RECT placed = {};
+  GetWindowRect(window, &placed);
+  EXPECT_EQ(placed.left, 12);
+  EXPECT_EQ(placed.top, 12);
+  EXPECT_EQ(placed.right - placed.left, 1600);
+  EXPECT_EQ(placed.bottom - placed.top, 900);
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(host.WaitForExit(kProgramLimit), 0u);
+}
+
 TEST_F(HostProgramTest,
        TheChildFollowsResizesTakesTheFocusOnActivationAndTheWindowTakesTheSuggestedDpiRectangle) {
   HostSetup setup;

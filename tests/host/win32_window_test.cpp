@@ -96,6 +96,62 @@ TEST_F(Win32WindowTest, ClosingPostsTheQuitMessageOnlyWhenAskedTo) {
   }
 }
 
+TEST_F(Win32WindowTest, TheWindowHasItsTitleStyleAndClassFields) {
+  TestWindow window;
+  ASSERT_TRUE(window.Create(L"tarvex", {10, 10}, {200, 100}));
+  wchar_t title[16] = {};
+  GetWindowTextW(window.GetHandle(), title, 16);
+  EXPECT_STREQ(title, L"tarvex");
+  const LONG style = GetWindowLongW(window.GetHandle(), GWL_STYLE);
+  EXPECT_EQ(style & WS_OVERLAPPEDWINDOW, WS_OVERLAPPEDWINDOW);
+  EXPECT_EQ(style & (WS_CHILD | WS_POPUP | WS_VISIBLE), 0);
+
+  WNDCLASSEXW info = {};
+  info.cbSize = sizeof(info);
+  ASSERT_TRUE(GetClassInfoExW(GetModuleHandleW(nullptr), L"FLUTTER_RUNNER_WIN32_WINDOW", &info));
+  EXPECT_EQ(info.style, static_cast<UINT>(CS_HREDRAW | CS_VREDRAW));
+  EXPECT_EQ(info.cbClsExtra, 0);
+  EXPECT_EQ(info.cbWndExtra, 0);
+  EXPECT_EQ(info.hCursor, LoadCursorW(nullptr, IDC_ARROW));
+  EXPECT_EQ(info.hbrBackground, nullptr);
+  EXPECT_EQ(info.lpszMenuName, nullptr);
+}
+
+TEST_F(Win32WindowTest, AWindowIsBoundOnceToTheObjectThatCreatedItAndNeverToNoObject) {
+  TestWindow owner;
+  ASSERT_TRUE(owner.Create(L"owner", {10, 10}, {200, 100}));
+  HWND window = owner.GetHandle();
+  const LONG_PTR bound = GetWindowLongPtrW(window, GWLP_USERDATA);
+  EXPECT_EQ(bound, reinterpret_cast<LONG_PTR>(static_cast<Win32Window*>(&owner)));
+
+  // Another WM_NCCREATE, naming another object or none, changes nothing.
+  TestWindow intruder;
+  CREATESTRUCTW create = {};
+  create.lpCreateParams = static_cast<Win32Window*>(&intruder);
+  create.lpszName = L"intruder";
+  EXPECT_EQ(SendMessageW(window, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&create)), TRUE);
+  EXPECT_EQ(SendMessageW(window, WM_NCCREATE, 0, 0), TRUE);
+  EXPECT_EQ(GetWindowLongPtrW(window, GWLP_USERDATA), bound);
+  EXPECT_EQ(owner.GetHandle(), window);
+  EXPECT_EQ(intruder.GetHandle(), nullptr);
+  wchar_t title[16] = {};
+  GetWindowTextW(window, title, 16);
+  EXPECT_STREQ(title, L"owner");
+
+  // A window of the class made without an object stays unbound, with
+  // default handling, also when a WM_NCCREATE without a create struct comes.
+  HWND unbound = CreateWindowExW(0, L"FLUTTER_RUNNER_WIN32_WINDOW", L"unbound", WS_OVERLAPPEDWINDOW, 0, 0,
+                                 200, 100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(unbound, nullptr);
+  GetWindowTextW(unbound, title, 16);
+  EXPECT_STREQ(title, L"unbound");
+  SendMessageW(unbound, WM_NCCREATE, 0, 0);
+  EXPECT_EQ(GetWindowLongPtrW(unbound, GWLP_USERDATA), 0);
+  SendMessageW(unbound, WM_CLOSE, 0, 0);
+  EXPECT_FALSE(IsWindow(unbound));
+  EXPECT_EQ(owner.GetHandle(), window);
+}
+
 TEST_F(Win32WindowTest, ARefusingCreationHookFailsCreate) {
   TestWindow window(false);
   EXPECT_FALSE(window.Create(L"tarvex", {10, 10}, {200, 100}));
