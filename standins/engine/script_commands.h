@@ -18,7 +18,7 @@
 //                            latereply <channel> [<hex>]  (after the time-out)
 //   close                  post WM_CLOSE to the view's top-level window,
 //                          write "end", ignore the rest of the script
-//   dialogs accept         from now on write "dialog <caption> | <text>" for
+//   dialogs accept         from now on write "dialog <caption> | <text> | icon <name>" for
 //                          every message box and press its OK button ~200 ms
 //                          after it appeared (backslash, CR and LF in them
 //                          written as \\, \r and \n)

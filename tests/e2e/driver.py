@@ -695,12 +695,17 @@ class _TranscriptReader:
             return False
 
 
-def _text_lines(path):
+def read_bytes(path):
+    """The file's bytes, or None when it does not exist."""
     try:
         with open(path, "rb") as f:
-            data = f.read()
+            return f.read()
     except FileNotFoundError:
-        return []
+        return None
+
+
+def _text_lines(path):
+    data = read_bytes(path)
     if not data:
         return []
     text = data.decode("utf-8", "surrogateescape")

@@ -2,6 +2,11 @@
 common roads, for the end-to-end suites to compare with, byte for byte."""
 
 P = "WindowsVpnPlugin::"
+# The default scenario's tunnel, as driver.SAMPLE_CONFIG and SAMPLE_NETWORK_ID form it.
+SAMPLE_TUNNEL = "tarvex_office"
+SAMPLE_SERVICE = "WireGuardTunnel$" + SAMPLE_TUNNEL
+SAMPLE_ADDRESS, SAMPLE_PORT = "10.66.66.2", "51820"
+
 RULES = [" In", " Out", " App In", " App Out", " UDP", " UDP In", " VPN In", " VPN Out", " ICMP"]
 
 

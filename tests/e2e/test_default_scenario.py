@@ -7,14 +7,13 @@ import time
 import unittest
 
 import driver
-from expected import (is_connected_lines, netsh_adds, netsh_deletes, start_lines, stop_lines,
+from expected import (SAMPLE_ADDRESS, SAMPLE_PORT, SAMPLE_SERVICE, SAMPLE_TUNNEL, is_connected_lines, netsh_adds, netsh_deletes, start_lines, stop_lines,
                       within)
 from wire import Success
 
 NETWORK_ID = driver.SAMPLE_NETWORK_ID
-TUNNEL = "tarvex_" + NETWORK_ID
-SERVICE = "WireGuardTunnel$" + TUNNEL
-ADDRESS, PORT = "10.66.66.2", "51820"
+TUNNEL, SERVICE = SAMPLE_TUNNEL, SAMPLE_SERVICE
+ADDRESS, PORT = SAMPLE_ADDRESS, SAMPLE_PORT
 
 
 class DefaultScenarioTest(unittest.TestCase):

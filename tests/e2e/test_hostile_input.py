@@ -137,9 +137,9 @@ class HostileInputTest(unittest.TestCase):
             cls.temp_confs_before = cls.confs(cls.temp)
             # The probes planted after the clean state was made stay for the run.
             cls.outcome = d.run(steps, fresh=False)
-            cls.probes_after = {path: cls.read(path) for path in cls.probes}
+            cls.probes_after = {path: driver.read_bytes(path) for path in cls.probes}
             cls.temp_confs_after = cls.confs(cls.temp)
-            cls.raw_log = cls.read(cls.outcome.paths["debug_log"]) or b""
+            cls.raw_log = driver.read_bytes(cls.outcome.paths["debug_log"]) or b""
         finally:
             for path in cls.probes:
                 if os.path.exists(path):
@@ -158,14 +158,6 @@ class HostileInputTest(unittest.TestCase):
             if path != plain:
                 probes[cls.driver.unix_path(path)] = ("probe for %r\n" % network_id).encode("ascii")
         return probes
-
-    @staticmethod
-    def read(path):
-        try:
-            with open(path, "rb") as f:
-                return f.read()
-        except FileNotFoundError:
-            return None
 
     @staticmethod
     def confs(folder):

@@ -58,7 +58,7 @@ class PlantedNetshTest(unittest.TestCase):
 
         # A planted copy that runs does write its record: run one by hand.
         code, output = d.wine(cls.planted[1], "check", env={"WINEDLLOVERRIDES": "netsh.exe=n"})
-        cls.check_record = cls.read(cls.planted_records[1])
+        cls.check_record = driver.read_bytes(cls.planted_records[1])
         if os.path.exists(cls.planted_records[1]):
             os.remove(cls.planted_records[1])
 
@@ -71,14 +71,6 @@ class PlantedNetshTest(unittest.TestCase):
             cls.outcome = d.run(steps)
         finally:
             os.chdir(previous)
-
-    @staticmethod
-    def read(path):
-        try:
-            with open(path, "rb") as f:
-                return f.read()
-        except FileNotFoundError:
-            return None
 
     def test_a_planted_copy_records_when_it_is_run(self):
         self.assertIsNotNone(self.check_record)

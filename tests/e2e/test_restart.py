@@ -6,14 +6,13 @@ import unittest
 
 import driver
 from driver import Call, Close, Services
-from expected import (connected_by_service_lines, is_connected_lines, netsh_adds, netsh_deletes,
+from expected import (SAMPLE_ADDRESS, SAMPLE_PORT, SAMPLE_SERVICE, SAMPLE_TUNNEL, connected_by_service_lines, is_connected_lines, netsh_adds, netsh_deletes,
                       start_lines, stop_lines)
 from wire import Success
 
 NETWORK_ID = driver.SAMPLE_NETWORK_ID
-TUNNEL = "tarvex_" + NETWORK_ID
-SERVICE = "WireGuardTunnel$" + TUNNEL
-ADDRESS, PORT = "10.66.66.2", "51820"
+TUNNEL, SERVICE = SAMPLE_TUNNEL, SAMPLE_SERVICE
+ADDRESS, PORT = SAMPLE_ADDRESS, SAMPLE_PORT
 
 
 class RestartTest(unittest.TestCase):
