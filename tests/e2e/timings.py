@@ -160,9 +160,12 @@ def main(argv=None):
             print("run %d failed: exit code %s, replies %s" % (number, outcome.exit_code, replies))
             return 1
         runs.append(measures(outcome))
-        print("run %d (load %.2f): launch → first frame %s ms, calls %s ms, replies %s"
-              % (number, os.getloadavg()[0], dict(runs[-1])["launch → first frame"],
-                 [call.elapsed_ms for call in outcome.calls], ", ".join(replies)), flush=True)
+        values = dict(runs[-1])
+        print("run %d (load %.2f): launch → first frame %s ms, calls %s ms, startTunnel's service running → "
+              "reply %s ms, replies %s"
+              % (number, os.getloadavg()[0], values["launch → first frame"],
+                 [call.elapsed_ms for call in outcome.calls],
+                 values.get("startTunnel:   service running → reply"), ", ".join(replies)), flush=True)
     print("load average at end: %.2f %.2f %.2f" % os.getloadavg())
     print()
     print("Milliseconds (counts where the measure says so), over %d runs:" % len(runs))
