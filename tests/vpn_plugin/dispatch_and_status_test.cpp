@@ -48,8 +48,9 @@ TEST_F(DispatchTest, NamesWithoutAnOperationAreLoggedAndNotImplemented) {
 
 TEST_F(DispatchTest, AMethodNameWithLineBreaksForgesNoLogLine) {
   EXPECT_EQ(Send("isConnected\r\n[2026-01-01 00:00:00] forged\\"), "not implemented");
-  EXPECT_EQ(LogLines().back(),
-            "WindowsVpnPlugin::HandleMethodCall called: isConnected\\x0D\\x0A[2026-01-01 00:00:00] forged\\x5C");
+  EXPECT_EQ(
+      LogLines().back(),
+      "WindowsVpnPlugin::HandleMethodCall called: isConnected\\x0D\\x0A[2026-01-01 00:00:00] forged\\x5C");
 }
 
 TEST_F(DispatchTest, IsConnected_AReplyThatThrowsBecomesTheCheckConnectionError) {
