@@ -22,6 +22,7 @@ Standard library only. Example:
     print(outcome.calls[0].reply)
 """
 
+import fcntl
 import os
 import re
 import shutil
@@ -364,6 +365,41 @@ def run_bounded(command, env, timeout_s, stdout=subprocess.PIPE):
     return process.returncode, output
 
 
+# One prefix, one user at a time: every run prepares by removing every tunnel
+# service and emptying the shared records, and the program runs as a single
+# instance, so two processes driving the same prefix (two ctest invocations
+# in one build folder, timings.py or run-demo beside a test run) break each
+# other's runs. CTest's resource locks order the groups of one ctest only; this
+# lock, an flock on a file beside the prefix, orders every process. A process
+# takes it with its first Driver and keeps it until it ends.
+_prefix_locks = {}
+
+
+def hold_prefix(wine_root, wait_s=900):
+    """Takes the lock of the prefix under wine_root for this process, waiting
+    up to wait_s for another process to end its use."""
+    path = os.path.join(wine_root, "wine", "driver.lock")
+    if path in _prefix_locks:
+        return
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    descriptor = os.open(path, os.O_RDWR | os.O_CREAT, 0o644)
+    deadline = time.monotonic() + wait_s
+    told = False
+    while True:
+        try:
+            fcntl.flock(descriptor, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            break
+        except BlockingIOError:
+            if time.monotonic() > deadline:
+                os.close(descriptor)
+                raise DriverError("another process has used the Wine prefix for %d s: %s" % (wait_s, path))
+            if not told:
+                print("driver: waiting for another process's runs in this prefix to end (%s)" % path, flush=True)
+                told = True
+            time.sleep(0.2)
+    _prefix_locks[path] = descriptor
+
+
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -388,6 +424,7 @@ class Driver:
         for needed in (self.program, self.wireguard_exe, self.wine_run):
             if not os.path.exists(needed):
                 raise DriverError("missing %s (build the windows preset first)" % needed)
+        hold_prefix(self.wine_root)
 
     # Wine helpers ----------------------------------------------------------
 
