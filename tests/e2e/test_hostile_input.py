@@ -1,8 +1,8 @@
 """Hostile input from the Flutter side, in one run of tarvex.exe.
 
 Network ids that make no valid tunnel name (a double quote, blanks, path
-traversals, slashes, 26 bytes, non-ASCII, control characters, an embedded
-NUL) are refused by "startTunnel" and "stopTunnel" alike with a success
+traversals, slashes, 26 bytes, a final dot, non-ASCII, control characters,
+an embedded NUL) are refused by "startTunnel" and "stopTunnel" alike with a success
 reply of false: no file is written or deleted (probe files wait where a
 traversal would land), no netsh and no wireguard.exe runs, and the ids reach
 the debug log escaped, so no line is forged.
@@ -30,6 +30,7 @@ HOSTILE_IDS = [
     "/../../z",
     "a/b",
     "x" * 26,
+    "office.",
     "caf\u00e9",
     "x\r\n[2026-12-07 12:00:00] WindowsVpnPlugin::forged",
     "tab\there",
