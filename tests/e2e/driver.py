@@ -400,6 +400,26 @@ def hold_prefix(wine_root, wait_s=900):
     _prefix_locks[path] = descriptor
 
 
+def stray_installs(folder_windows):
+    """Ids of the running wireguard.exe installs started from under a folder
+    (a Windows path): Wine shows a program's command line in /proc."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                words = f.read().split(b"\0")
+        except OSError:
+            continue
+        words = [word.decode("utf-8", "replace") for word in words]
+        program = any(w.startswith(folder_windows + "\\") and w.lower().endswith("\\wireguard.exe")
+                      for w in words)
+        if program and "/installtunnelservice" in words:
+            found.append(int(entry))
+    return found
+
+
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -494,9 +514,24 @@ class Driver:
                 names.append(name)
         return names
 
+    def wait_for_installs(self, limit_s=20):
+        """Waits, up to limit_s, for the wireguard.exe installs still running
+        from this build: the plugin gives up on an install after 10 s, but
+        the install, a process of its own session that outlives the program,
+        creates its service when it ends. Removing the services before that
+        would leave the late one to the next run. Returns those still running."""
+        deadline = time.monotonic() + limit_s
+        while True:
+            left = stray_installs(windows_path(self.wine_root))
+            if not left or time.monotonic() > deadline:
+                return left
+            time.sleep(0.2)
+
     def remove_tunnel_services(self):
         """Removes every WireGuardTunnel$... service through the stand-in's
-        uninstall, which stops the service first."""
+        uninstall, which stops the service first, once no install of this
+        build is still running."""
+        self.wait_for_installs()
         for service in self.tunnel_services():
             tunnel = service[len(TUNNEL_SERVICE_PREFIX):]
             self.wine(self.wireguard_exe, "/uninstalltunnelservice", tunnel)

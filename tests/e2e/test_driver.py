@@ -125,6 +125,30 @@ class ProcessTreeTest(unittest.TestCase):
                          (3, b"out\n"))
 
 
+class StrayInstallTest(unittest.TestCase):
+    """An install the program gave up on is waited for before the services
+    are removed, so its late service does not outlive the clean-up."""
+
+    def test_an_install_from_the_build_is_waited_for(self):
+        d = driver.Driver.__new__(driver.Driver)
+        d.wine_root = "/no/such/build"
+        # As Wine shows a program's command line: the Windows path and its words.
+        late = subprocess.Popen(["sh", "-c", "sleep 1.5", "Z:\\no\\such\\build\\bin\\bin\\wireguard.exe",
+                                 "/installtunnelservice", "C:\\t\\wg\\tarvex_hang.conf"])
+        other = subprocess.Popen(["sh", "-c", "sleep 30", "Z:\\elsewhere\\wireguard.exe", "/installtunnelservice"])
+        try:
+            self.assertEqual(driver.stray_installs("Z:\\no\\such\\build"), [late.pid])
+            self.assertEqual(d.wait_for_installs(limit_s=0), [late.pid])
+            started = time.monotonic()
+            self.assertEqual(d.wait_for_installs(limit_s=20), [])
+            self.assertGreater(time.monotonic() - started, 0.5)
+            self.assertIsNotNone(late.poll())
+        finally:
+            for process in (late, other):
+                process.kill()
+                process.wait()
+
+
 class PrefixLockTest(unittest.TestCase):
     """Two processes never drive one prefix at once: the second waits for the
     first to end, and gives up with an error past its wait."""
