@@ -398,6 +398,8 @@ def hold_prefix(wine_root, wait_s=900):
                 told = True
             time.sleep(0.2)
     _prefix_locks[path] = descriptor
+    # Our own wine-run --shutdown must not wait for the lock we hold.
+    os.environ["TARVEX_PREFIX_LOCK_HELD"] = path
 
 
 def stray_installs(folder_windows):

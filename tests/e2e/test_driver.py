@@ -185,7 +185,28 @@ class PrefixLockTest(unittest.TestCase):
             driver.hold_prefix(root, wait_s=1)
             driver.hold_prefix(root, wait_s=1)
             path = os.path.join(root, "wine", "driver.lock")
+            self.assertEqual(os.environ.pop("TARVEX_PREFIX_LOCK_HELD"), path)
             os.close(driver._prefix_locks.pop(path))
+
+    def test_wine_shutdown_waits_for_the_holder_unless_it_is_the_holder(self):
+        wine_run = os.path.join(driver.REPO, "cmake", "wine-run")
+        with tempfile.TemporaryDirectory() as root:
+            env = {k: v for k, v in os.environ.items() if k != "TARVEX_PREFIX_LOCK_HELD"}
+            env["TARVEX_WINE_ROOT"] = root
+            holder = self.take(root, 5, hold_s=2)
+            try:
+                self.assertEqual(holder.stdout.readline(), b"held\n")
+                started = time.monotonic()
+                subprocess.run([wine_run, "--shutdown"], env=dict(env, TARVEX_PREFIX_LOCK_HELD="x"),
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+                self.assertLess(time.monotonic() - started, 1)
+                subprocess.run([wine_run, "--shutdown"], env=env, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, timeout=30)
+                self.assertIsNotNone(holder.poll())
+            finally:
+                holder.kill()
+                holder.wait()
+                holder.stdout.close()
 
 
 if __name__ == "__main__":
