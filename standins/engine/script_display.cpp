@@ -46,12 +46,14 @@ enum WireType : uint8_t {
   kFloatList = 14,
 };
 
-// The shortest text that reads back as `value`.
-std::string DoubleText(double value, int max_precision) {
+// The shortest text that reads back as `value`: as a double, or, for a
+// float32 item (`as_float`), as a float, so 0.1f shows as 0.1.
+std::string DoubleText(double value, int max_precision, bool as_float = false) {
   char text[40];
   for (int precision = 1; precision <= max_precision; ++precision) {
     std::snprintf(text, sizeof(text), "%.*g", precision, value);
-    if (std::strtod(text, nullptr) == value) {
+    const double read = std::strtod(text, nullptr);
+    if (as_float ? static_cast<float>(read) == static_cast<float>(value) : read == value) {
       break;
     }
   }
@@ -161,11 +163,9 @@ class ValueReader {
           return false;
         }
         if (out != nullptr) {
-          if (type == kLargeInt) {
-            AppendEscaped(*out, text);
-          } else {
-            AppendString(*out, text);
-          }
+          // A large integer is its digits, unquoted, and as long as the
+          // sender made it: cut like any long text.
+          AppendString(*out, text, type == kString);
         }
         return true;
       }
@@ -309,7 +309,7 @@ class ValueReader {
         float value = 0;
         const auto narrow = static_cast<uint32_t>(bits);
         std::memcpy(&value, &narrow, sizeof(value));
-        *out += DoubleText(value, 9);
+        *out += DoubleText(value, 9, true);
       } else if (std::strcmp(name, "float64") == 0) {
         double value = 0;
         std::memcpy(&value, &bits, sizeof(value));

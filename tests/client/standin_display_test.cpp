@@ -79,8 +79,10 @@ TEST(StandinDisplayTest, MethodCallsShowTheirNameAndDecodedArguments) {
             "probe [-7, 5000000000, 1.5, 0.1, true, null, bytes[01 ab], int32[-1, 2], " + kEllipsis +
                 " (11 items)]");
   EXPECT_EQ(DescribeMethodCall(Call("typed", EncodableList{EncodableValue(std::vector<double>{2.0}),
-                                                           EncodableValue(std::vector<float>{0.25f})})),
-            "typed [float64[2.0], float32[0.25]]");
+                                                           EncodableValue(std::vector<float>{0.25f, 0.1f})})),
+            "typed [float64[2.0], float32[0.25, 0.1]]");
+  // A large integer: its digits as they came.
+  EXPECT_EQ(DescribeValue(Joined(Bytes("05 03"), "-12")), "-12");
   EXPECT_EQ(DescribeMethodCall(Call("quote", EncodableValue("say \"hi\"\t\\"))),
             "quote \"say \\\"hi\\\"\\t\\\\\"");
 }
@@ -165,6 +167,9 @@ TEST(StandinDisplayTest, LongTextsAndCollectionsAreShortened) {
   }
   EXPECT_EQ(DescribeMethodCall(Call("m", many)),
             "m {0: 0, 1: 1, 2: 4, 3: 9, 4: 16, 5: 25, 6: 36, 7: 49, " + kEllipsis + " (10 entries)}");
+  // A large integer of 1000 digits is cut like a long text.
+  EXPECT_EQ(DescribeValue(Joined(Bytes("05 FE E8 03"), std::string(1000, '9'))),
+            std::string(32, '9') + kEllipsis + " (1000 bytes)");
   EXPECT_EQ(DescribeMethodCall(Call("b", EncodableValue(std::vector<uint8_t>(300, 0x5A)))),
             "b bytes[5a 5a 5a 5a 5a 5a 5a 5a, " + kEllipsis + " (300 items)]");
 

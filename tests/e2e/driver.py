@@ -22,6 +22,7 @@ Standard library only. Example:
     print(outcome.calls[0].reply)
 """
 
+import fcntl
 import os
 import re
 import shutil
@@ -364,6 +365,63 @@ def run_bounded(command, env, timeout_s, stdout=subprocess.PIPE):
     return process.returncode, output
 
 
+# One prefix, one user at a time: every run prepares by removing every tunnel
+# service and emptying the shared records, and the program runs as a single
+# instance, so two processes driving the same prefix (two ctest invocations
+# in one build folder, timings.py or run-demo beside a test run) break each
+# other's runs. CTest's resource locks order the groups of one ctest only; this
+# lock, an flock on a file beside the prefix, orders every process. A process
+# takes it with its first Driver and keeps it until it ends.
+_prefix_locks = {}
+
+
+def hold_prefix(wine_root, wait_s=900):
+    """Takes the lock of the prefix under wine_root for this process, waiting
+    up to wait_s for another process to end its use."""
+    path = os.path.join(wine_root, "wine", "driver.lock")
+    if path in _prefix_locks:
+        return
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    descriptor = os.open(path, os.O_RDWR | os.O_CREAT, 0o644)
+    deadline = time.monotonic() + wait_s
+    told = False
+    while True:
+        try:
+            fcntl.flock(descriptor, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            break
+        except BlockingIOError:
+            if time.monotonic() > deadline:
+                os.close(descriptor)
+                raise DriverError("another process has used the Wine prefix for %d s: %s" % (wait_s, path))
+            if not told:
+                print("driver: waiting for another process's runs in this prefix to end (%s)" % path, flush=True)
+                told = True
+            time.sleep(0.2)
+    _prefix_locks[path] = descriptor
+    # Our own wine-run --shutdown must not wait for the lock we hold.
+    os.environ["TARVEX_PREFIX_LOCK_HELD"] = path
+
+
+def stray_installs(folder_windows):
+    """Ids of the running wireguard.exe installs started from under a folder
+    (a Windows path): Wine shows a program's command line in /proc."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                words = f.read().split(b"\0")
+        except OSError:
+            continue
+        words = [word.decode("utf-8", "replace") for word in words]
+        program = any(w.startswith(folder_windows + "\\") and w.lower().endswith("\\wireguard.exe")
+                      for w in words)
+        if program and "/installtunnelservice" in words:
+            found.append(int(entry))
+    return found
+
+
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -388,6 +446,7 @@ class Driver:
         for needed in (self.program, self.wireguard_exe, self.wine_run):
             if not os.path.exists(needed):
                 raise DriverError("missing %s (build the windows preset first)" % needed)
+        hold_prefix(self.wine_root)
 
     # Wine helpers ----------------------------------------------------------
 
@@ -457,9 +516,24 @@ class Driver:
                 names.append(name)
         return names
 
+    def wait_for_installs(self, limit_s=20):
+        """Waits, up to limit_s, for the wireguard.exe installs still running
+        from this build: the plugin gives up on an install after 10 s, but
+        the install, a process of its own session that outlives the program,
+        creates its service when it ends. Removing the services before that
+        would leave the late one to the next run. Returns those still running."""
+        deadline = time.monotonic() + limit_s
+        while True:
+            left = stray_installs(windows_path(self.wine_root))
+            if not left or time.monotonic() > deadline:
+                return left
+            time.sleep(0.2)
+
     def remove_tunnel_services(self):
         """Removes every WireGuardTunnel$... service through the stand-in's
-        uninstall, which stops the service first."""
+        uninstall, which stops the service first, once no install of this
+        build is still running."""
+        self.wait_for_installs()
         for service in self.tunnel_services():
             tunnel = service[len(TUNNEL_SERVICE_PREFIX):]
             self.wine(self.wireguard_exe, "/uninstalltunnelservice", tunnel)

@@ -3,6 +3,8 @@ reply belongs to which call, and what a service listing holds."""
 
 import os
 import signal
+import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -121,6 +123,90 @@ class ProcessTreeTest(unittest.TestCase):
     def test_a_run_that_ends_gives_its_code_and_output(self):
         self.assertEqual(driver.run_bounded(["sh", "-c", "echo out; exit 3"], dict(os.environ), 10),
                          (3, b"out\n"))
+
+
+class StrayInstallTest(unittest.TestCase):
+    """An install the program gave up on is waited for before the services
+    are removed, so its late service does not outlive the clean-up."""
+
+    def test_an_install_from_the_build_is_waited_for(self):
+        d = driver.Driver.__new__(driver.Driver)
+        d.wine_root = "/no/such/build"
+        # As Wine shows a program's command line: the Windows path and its words.
+        late = subprocess.Popen(["sh", "-c", "sleep 1.5", "Z:\\no\\such\\build\\bin\\bin\\wireguard.exe",
+                                 "/installtunnelservice", "C:\\t\\wg\\tarvex_hang.conf"])
+        other = subprocess.Popen(["sh", "-c", "sleep 30", "Z:\\elsewhere\\wireguard.exe", "/installtunnelservice"])
+        try:
+            self.assertEqual(driver.stray_installs("Z:\\no\\such\\build"), [late.pid])
+            self.assertEqual(d.wait_for_installs(limit_s=0), [late.pid])
+            started = time.monotonic()
+            self.assertEqual(d.wait_for_installs(limit_s=20), [])
+            self.assertGreater(time.monotonic() - started, 0.5)
+            self.assertIsNotNone(late.poll())
+        finally:
+            for process in (late, other):
+                process.kill()
+                process.wait()
+
+
+class PrefixLockTest(unittest.TestCase):
+    """Two processes never drive one prefix at once: the second waits for the
+    first to end, and gives up with an error past its wait."""
+
+    def take(self, root, wait_s, hold_s=0):
+        code = ("import sys, time; sys.path.insert(0, %r); import driver\n"
+                "try:\n    driver.hold_prefix(%r, wait_s=%r)\nexcept driver.DriverError:\n    sys.exit(3)\n"
+                "print('held', flush=True); time.sleep(%r)" % (os.path.dirname(driver.__file__), root, wait_s, hold_s))
+        return subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE)
+
+    def test_a_second_process_waits_for_the_first(self):
+        with tempfile.TemporaryDirectory() as root:
+            first = self.take(root, 5, hold_s=3)
+            try:
+                self.assertEqual(first.stdout.readline(), b"held\n")
+                # Refused while the first holds it, however often this process takes it itself.
+                refused = self.take(root, 0.5)
+                refused.communicate(timeout=30)
+                self.assertEqual(refused.returncode, 3)
+                started = time.monotonic()
+                second = self.take(root, 30)
+                said = second.communicate(timeout=60)[0].splitlines()
+                self.assertEqual([said[0].startswith(b"driver: waiting"), said[1:]], [True, [b"held"]])
+                self.assertEqual(second.returncode, 0)
+                self.assertEqual(first.wait(30), 0)
+                self.assertGreater(time.monotonic() - started, 1)
+            finally:
+                first.kill()
+                first.wait()
+                first.stdout.close()
+
+    def test_one_process_takes_it_again_without_waiting(self):
+        with tempfile.TemporaryDirectory() as root:
+            driver.hold_prefix(root, wait_s=1)
+            driver.hold_prefix(root, wait_s=1)
+            path = os.path.join(root, "wine", "driver.lock")
+            self.assertEqual(os.environ.pop("TARVEX_PREFIX_LOCK_HELD"), path)
+            os.close(driver._prefix_locks.pop(path))
+
+    def test_wine_shutdown_waits_for_the_holder_unless_it_is_the_holder(self):
+        wine_run = os.path.join(driver.REPO, "cmake", "wine-run")
+        with tempfile.TemporaryDirectory() as root:
+            env = {k: v for k, v in os.environ.items() if k != "TARVEX_PREFIX_LOCK_HELD"}
+            env["TARVEX_WINE_ROOT"] = root
+            holder = self.take(root, 5, hold_s=2)
+            try:
+                self.assertEqual(holder.stdout.readline(), b"held\n")
+                started = time.monotonic()
+                subprocess.run([wine_run, "--shutdown"], env=dict(env, TARVEX_PREFIX_LOCK_HELD="x"),
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+                self.assertLess(time.monotonic() - started, 1)
+                subprocess.run([wine_run, "--shutdown"], env=env, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, timeout=30)
+                self.assertIsNotNone(holder.poll())
+            finally:
+                holder.kill()
+                holder.wait()
+                holder.stdout.close()
 
 
 if __name__ == "__main__":

@@ -1,8 +1,8 @@
 """Hostile input from the Flutter side, in one run of tarvex.exe.
 
 Network ids that make no valid tunnel name (a double quote, blanks, path
-traversals, slashes, 26 bytes, non-ASCII, control characters, an embedded
-NUL) are refused by "startTunnel" and "stopTunnel" alike with a success
+traversals, slashes, 26 bytes, a final dot, non-ASCII, control characters,
+an embedded NUL) are refused by "startTunnel" and "stopTunnel" alike with a success
 reply of false: no file is written or deleted (probe files wait where a
 traversal would land), no netsh and no wireguard.exe runs, and the ids reach
 the debug log escaped, so no line is forged.
@@ -30,6 +30,7 @@ HOSTILE_IDS = [
     "/../../z",
     "a/b",
     "x" * 26,
+    "office.",
     "caf\u00e9",
     "x\r\n[2026-12-07 12:00:00] WindowsVpnPlugin::forged",
     "tab\there",
@@ -129,8 +130,10 @@ class HostileInputTest(unittest.TestCase):
         for label, data, _, _ in HOSTILE_BYTES:
             steps += [Raw(data, label=label), Call("isConnected")]
         steps += [Call(FORGED_METHOD), Call("isConnected"), Services(), Close()]
+        made_folders = []
         try:
             for path, content in cls.probes.items():
+                made_folders += cls.missing_folders(os.path.dirname(path))
                 os.makedirs(os.path.dirname(path), exist_ok=True)
                 with open(path, "wb") as f:
                     f.write(content)
@@ -144,6 +147,20 @@ class HostileInputTest(unittest.TestCase):
             for path in cls.probes:
                 if os.path.exists(path):
                     os.remove(path)
+            # The folders made for probes go too, deepest first.
+            for folder in sorted(made_folders, key=len, reverse=True):
+                if os.path.isdir(folder) and not os.listdir(folder):
+                    os.rmdir(folder)
+            cls.folders_left = [folder for folder in made_folders if os.path.exists(folder)]
+
+    @staticmethod
+    def missing_folders(folder):
+        """The folders that os.makedirs(folder) would create."""
+        missing = []
+        while folder and not os.path.exists(folder):
+            missing.append(folder)
+            folder = os.path.dirname(folder)
+        return missing
 
     @classmethod
     def probe_files(cls):
@@ -187,6 +204,8 @@ class HostileInputTest(unittest.TestCase):
         wg_probes = {os.path.basename(p) for p in self.probes if os.path.dirname(p) == self.driver.wg_directory}
         self.assertEqual(set(self.outcome.wg_files), wg_probes)
         self.assertEqual(self.temp_confs_after, self.temp_confs_before)
+        # The folders made for the probes (such as tarvex_a in the wg folder) are gone again.
+        self.assertEqual(self.folders_left, [])
         self.assertEqual(self.outcome.netsh_commands, [])
         self.assertEqual([w.text for w in self.outcome.wireguard], [])
         self.assertEqual([(l.error, l.services) for l in self.outcome.services], [(None, [])])

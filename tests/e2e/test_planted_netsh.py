@@ -49,32 +49,60 @@ class PlantedNetshTest(unittest.TestCase):
 
         standin = os.path.join(d.wine_root, "standins", "netsh", "netsh.exe")
         cls.planted = [os.path.join(install, "netsh.exe"), os.path.join(cls.current, "netsh.exe")]
-        for path in cls.planted:
-            shutil.copy2(standin, path)
         cls.planted_records = [os.path.join(os.path.dirname(p), RECORD) for p in cls.planted]
+        try:
+            for path in cls.planted:
+                shutil.copy2(standin, path)
+            cls.remove_records()
+            previous = os.getcwd()
+            # Wine gives a program the Unix working directory as its current one.
+            os.chdir(cls.current)
+            try:
+                # A planted copy that runs does write its record: run each by
+                # hand, and the one in the current directory also by its bare
+                # name, as a search that looks there first would find it.
+                cls.check_records = []
+                for path in cls.planted:
+                    d.wine(path, "check", env={"WINEDLLOVERRIDES": "netsh.exe=n"})
+                    cls.check_records.append([driver.read_bytes(r) for r in cls.planted_records])
+                    cls.remove_records()
+                d.wine("cmd", "/c", "netsh", "by-name", env={"WINEDLLOVERRIDES": "netsh.exe=n"})
+                cls.by_name_records = [driver.read_bytes(r) for r in cls.planted_records]
+                cls.remove_records()
+
+                steps = [Call("startTunnel", {"networkId": NETWORK_ID, "config": driver.SAMPLE_CONFIG}),
+                         Call("isConnected"), Call("stopTunnel", {"networkId": NETWORK_ID}), Close()]
+                cls.outcome = d.run(steps)
+                cls.records_after = [driver.read_bytes(r) for r in cls.planted_records]
+            finally:
+                os.chdir(previous)
+        finally:
+            # No netsh.exe is left lying in a folder a program may run from.
+            for path in cls.planted:
+                if os.path.exists(path):
+                    os.remove(path)
+            cls.remove_records()
+            cls.planted_left = [p for p in cls.planted + cls.planted_records if os.path.exists(p)]
+
+    @classmethod
+    def remove_records(cls):
         for record in cls.planted_records:
             if os.path.exists(record):
                 os.remove(record)
 
-        # A planted copy that runs does write its record: run one by hand.
-        code, output = d.wine(cls.planted[1], "check", env={"WINEDLLOVERRIDES": "netsh.exe=n"})
-        cls.check_record = driver.read_bytes(cls.planted_records[1])
-        if os.path.exists(cls.planted_records[1]):
-            os.remove(cls.planted_records[1])
-
-        steps = [Call("startTunnel", {"networkId": NETWORK_ID, "config": driver.SAMPLE_CONFIG}),
-                 Call("isConnected"), Call("stopTunnel", {"networkId": NETWORK_ID}), Close()]
-        previous = os.getcwd()
-        # Wine gives the program the Unix working directory as its current one.
-        os.chdir(cls.current)
-        try:
-            cls.outcome = d.run(steps)
-        finally:
-            os.chdir(previous)
-
     def test_a_planted_copy_records_when_it_is_run(self):
-        self.assertIsNotNone(self.check_record)
-        self.assertTrue(self.check_record.rstrip(b"\r\n").endswith(b" check"), self.check_record)
+        for i, records in enumerate(self.check_records):
+            with self.subTest(planted=self.planted[i]):
+                # Its own record only, and that one ending in the argument given.
+                self.assertEqual([r is not None for r in records], [j == i for j in range(len(records))])
+                self.assertTrue(records[i].rstrip(b"\r\n").endswith(b" check"), records[i])
+        # Found by its bare name from the current directory.
+        self.assertIsNone(self.by_name_records[0])
+        self.assertIsNotNone(self.by_name_records[1])
+        self.assertTrue(self.by_name_records[1].rstrip(b"\r\n").endswith(b" by-name"), self.by_name_records[1])
+
+    def test_the_planted_copies_are_removed(self):
+        self.assertEqual(self.planted_left, [])
 
     def test_the_tunnel_goes_up_and_down(self):
         o = self.outcome
@@ -85,9 +113,7 @@ class PlantedNetshTest(unittest.TestCase):
                           ("service-stop", "stopped")])
 
     def test_no_planted_netsh_runs(self):
-        for record in self.planted_records:
-            with self.subTest(record=record):
-                self.assertFalse(os.path.exists(record))
+        self.assertEqual(self.records_after, [None, None])
 
     def test_the_system_folders_netsh_records_every_command(self):
         program = self.driver.program_windows

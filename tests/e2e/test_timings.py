@@ -5,6 +5,7 @@ import unittest
 
 import timings
 from driver import Call, CallResult, NetshLine, Outcome, WireguardLine
+from wire import Success
 
 
 def made_run():
@@ -69,6 +70,26 @@ class MeasuresTest(unittest.TestCase):
         m = dict(timings.measures(o))
         self.assertEqual(m["startTunnel: child processes"], 0)
         self.assertNotIn("startTunnel: last child end → reply", m)
+
+
+class FailedRunTest(unittest.TestCase):
+    def test_only_a_tunnel_up_and_down_is_timed(self):
+        o = Outcome()
+        o.exit_code = 0
+        up_and_down = [("isConnected", Success(False)), ("startTunnel", Success(True)),
+                       ("isConnected", Success(True)), ("stopTunnel", Success(True)),
+                       ("isConnected", Success(False))]
+        for index, (method, reply) in enumerate(up_and_down):
+            o.calls.append(CallResult(Call(method), index))
+            o.calls[-1].status, o.calls[-1].reply = "reply", reply
+        self.assertIsNone(timings.failed_run(o))
+        # A start that replied false (its service never ran) is no run to time.
+        o.calls[1] = CallResult(Call("startTunnel"), 1)
+        o.calls[1].status, o.calls[1].reply = "reply", Success(False)
+        self.assertEqual(timings.failed_run(o), "replies not those of a tunnel up and down")
+        o.calls[1].status = "noreply"
+        o.exit_code = 124
+        self.assertEqual(timings.failed_run(o), "exit code 124")
 
 
 class SummaryTest(unittest.TestCase):

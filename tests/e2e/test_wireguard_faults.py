@@ -70,8 +70,11 @@ class WireguardFaultsTest(unittest.TestCase):
             steps += [start(network_id, faulty_config(directive))]
             if network_id == "hang":
                 # The install the plugin gave up on ends and creates its
-                # service meanwhile; the snapshot shows its record line.
-                steps += [Sleep(2000)]
+                # service meanwhile (0.6 s after the reply, and its service
+                # creation); the snapshot shows its record line. 3 s leave a
+                # loaded machine more than 2 s for that: a late service would
+                # make the snapshot and the clean-up's order checks fail.
+                steps += [Sleep(3000)]
             steps += [Call("isConnected"), Services(), Snapshot(network_id, hold_ms=700),
                       start(network_id), Call("stopTunnel", {"networkId": network_id})]
         steps += [Call("isConnected"), Services(), Close()]

@@ -29,6 +29,7 @@ import statistics
 import sys
 
 import driver
+from wire import Success
 
 TIMED_CALLS = ("startTunnel", "stopTunnel")
 # The actions of the wireguard.exe stand-in that are programs the plugin ran;
@@ -143,6 +144,22 @@ def _number(value):
     return str(int(value)) if float(value).is_integer() else "%.1f" % value
 
 
+# The default scenario's replies when the tunnel went up and down as it should:
+# isConnected, startTunnel, isConnected, stopTunnel, isConnected.
+EXPECTED_REPLIES = [Success(False), Success(True), Success(True), Success(True), Success(False)]
+
+
+def failed_run(outcome):
+    """Why a run cannot be timed, or None: a run whose start failed (its
+    service was never running) takes another road and would skew every
+    figure."""
+    if outcome.exit_code != 0 or any(call.status != "reply" for call in outcome.calls):
+        return "exit code %s" % outcome.exit_code
+    if outcome.replies() != EXPECTED_REPLIES:
+        return "replies not those of a tunnel up and down"
+    return None
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--runs", type=int, default=5, help="runs of the default scenario (default 5)")
@@ -156,8 +173,9 @@ def main(argv=None):
     for number in range(1, options.runs + 1):
         outcome = runner.run(driver.default_scenario())
         replies = [call.describe() for call in outcome.calls]
-        if outcome.exit_code != 0 or any(call.status != "reply" for call in outcome.calls):
-            print("run %d failed: exit code %s, replies %s" % (number, outcome.exit_code, replies))
+        problem = failed_run(outcome)
+        if problem:
+            print("run %d failed: %s, replies %s" % (number, problem, replies))
             return 1
         runs.append(measures(outcome))
         values = dict(runs[-1])
