@@ -30,6 +30,7 @@
 #include "embedding/standard_method_codec.h"
 #include "standins/engine/standin_engine.h"
 #include "tests/vpn_plugin/simulated_windows.h"
+#include "tests/vpn_plugin/tunnel_machine.h"
 #include "vpn_plugin/windows_vpn_plugin.h"
 
 namespace tarvex {
@@ -40,9 +41,6 @@ using flutter::EncodableValue;
 
 constexpr const char* kChannel = "tarvex/windows_vpn";
 constexpr const char* kLogPath = "C:\\Users\\ana\\AppData\\Roaming\\Tarvex\\windows_vpn_debug.log";
-constexpr const char* kWireGuardExe = "C:\\Apps\\Tarvex\\bin\\wireguard.exe";
-constexpr const char* kNetshExe = "C:\\Windows\\system32\\netsh.exe";
-constexpr const char* kTemp = "C:\\Users\\ana\\AppData\\Local\\Temp";
 constexpr const char* kConfig =
     "[Interface]\nPrivateKey = cGxhY2Vob2xkZXI=\nAddress = 10.66.66.2/32, fd42::2/128\nDNS = 10.66.66.1\n\n"
     "[Peer]\nPublicKey = cGxhY2Vob2xkZXIgcGVlcg==\nAllowedIPs = 0.0.0.0/0, ::/0\n"
@@ -80,30 +78,7 @@ const std::vector<uint8_t>& IsConnectedCall() {
 // installed yet and no service exists: a first install.
 std::unique_ptr<SimulatedWindows> FreshMachine() {
   auto machine = std::make_unique<SimulatedWindows>();
-  SimulatedWindows& windows = *machine;
-  windows.files[kWireGuardExe] = "";
-  windows.programs[kWireGuardExe] = {0, 800};
-  windows.programs[kNetshExe] = {0, 50};
-  windows.folders.insert(kTemp);
-  windows.env["TEMP"] = kTemp;
-  windows.on_launch = [&windows](const std::string& program, const std::string& line) {
-    const std::string install = "/installtunnelservice \"";
-    const std::string uninstall = "/uninstalltunnelservice ";
-    if (program != kWireGuardExe) {
-      return;
-    }
-    if (line.find(install) != std::string::npos) {
-      const std::string conf = line.substr(line.find(install) + install.size());
-      const std::string base = conf.substr(conf.rfind('\\') + 1, conf.rfind(".conf") - conf.rfind('\\') - 1);
-      windows.AddService(u"WireGuardTunnel$" + std::u16string(base.begin(), base.end()), kServiceStopped);
-    } else if (line.find(uninstall) != std::string::npos) {
-      const std::string tunnel = line.substr(line.find(uninstall) + uninstall.size());
-      const std::u16string name = u"WireGuardTunnel$" + std::u16string(tunnel.begin(), tunnel.end());
-      windows.services.erase(std::remove_if(windows.services.begin(), windows.services.end(),
-                                            [&](const SimulatedService& s) { return s.name == name; }),
-                             windows.services.end());
-    }
-  };
+  EquipForTunnels(*machine);
   return machine;
 }
 

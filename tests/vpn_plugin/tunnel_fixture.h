@@ -6,12 +6,10 @@
 #include <vector>
 
 #include "plugin_fixture.h"
+#include "tunnel_machine.h"
 
 namespace tarvex {
 
-constexpr const char* kWireGuardExe = "C:\\Apps\\Tarvex\\bin\\wireguard.exe";
-constexpr const char* kNetshExe = "C:\\Windows\\system32\\netsh.exe";
-constexpr const char* kTemp = "C:\\Users\\ana\\AppData\\Local\\Temp";
 constexpr const char* kOfficeConf = "C:\\Users\\ana\\AppData\\Local\\Temp\\wg\\tarvex_office.conf";
 constexpr const char* kOfficeService = "WireGuardTunnel$tarvex_office";
 constexpr const char* kConfig =
@@ -51,44 +49,9 @@ inline std::vector<std::string> AddRulesLines(const std::string& tunnel) {
 // services as the real one does, netsh in the system folder, and "TEMP".
 class TunnelTest : public PluginTest {
  protected:
-  void SetUp() override {
-    windows.files[kWireGuardExe] = "";
-    windows.programs[kWireGuardExe] = {0, 800};
-    windows.programs[kNetshExe] = {0, 50};
-    windows.folders.insert(kTemp);
-    windows.env["TEMP"] = kTemp;
-    windows.on_launch = [this](const std::string& program, const std::string& line) {
-      if (program == kWireGuardExe && windows.programs.at(kWireGuardExe).exit_code == 0) {
-        ActAsWireGuard(line);
-      }
-    };
-  }
+  void SetUp() override { EquipForTunnels(windows); }
 
-  // "/installtunnelservice" creates the service named after the file's base
-  // name; "/uninstalltunnelservice" deletes the tunnel's service.
-  void ActAsWireGuard(const std::string& line) {
-    const std::string install = "/installtunnelservice \"";
-    const std::string uninstall = "/uninstalltunnelservice ";
-    if (line.find(install) != std::string::npos) {
-      const std::string conf = line.substr(line.find(install) + install.size());
-      const std::string base = conf.substr(conf.rfind('\\') + 1, conf.rfind(".conf") - conf.rfind('\\') - 1);
-      if (!HasService("WireGuardTunnel$" + base)) {
-        windows.AddService(u"WireGuardTunnel$" + std::u16string(base.begin(), base.end()), kServiceStopped);
-      }
-    } else if (line.find(uninstall) != std::string::npos) {
-      const std::string tunnel = line.substr(line.find(uninstall) + uninstall.size());
-      const std::u16string name = u"WireGuardTunnel$" + std::u16string(tunnel.begin(), tunnel.end());
-      windows.services.erase(std::remove_if(windows.services.begin(), windows.services.end(),
-                                            [&](const SimulatedService& s) { return s.name == name; }),
-                             windows.services.end());
-    }
-  }
-
-  bool HasService(const std::string& name) const {
-    return std::any_of(windows.services.begin(), windows.services.end(), [&](const SimulatedService& s) {
-      return s.name == std::u16string(name.begin(), name.end());
-    });
-  }
+  bool HasService(const std::string& name) const { return HasServiceNamed(windows, name); }
 
   // The command lines given to netsh, and those given to anything else.
   std::vector<std::string> NetshLines() const { return LaunchesOf(true); }
