@@ -533,7 +533,10 @@ class Driver:
         """Removes every WireGuardTunnel$... service through the stand-in's
         uninstall, which stops the service first, once no install of this
         build is still running."""
-        self.wait_for_installs()
+        late = self.wait_for_installs()
+        if late:
+            raise DriverError("wireguard.exe installs still running after 20 s, whose services would "
+                              "outlive the clean-up (process ids %s)" % ", ".join(map(str, late)))
         for service in self.tunnel_services():
             tunnel = service[len(TUNNEL_SERVICE_PREFIX):]
             self.wine(self.wireguard_exe, "/uninstalltunnelservice", tunnel)
