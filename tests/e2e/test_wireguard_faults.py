@@ -15,9 +15,11 @@ from wire import Success
 
 ADDRESS, PORT = "10.66.66.2", "51820"
 
-# Just past the plugin's 10 s wait for the install: the plugin gives up while
-# the install still runs, and the install creates its service afterwards.
-HANG_MS = 10600
+# Past the plugin's 10 s wait for the install by a second: the plugin gives
+# up and replies while the install still runs (a reply held up that long by
+# a stalled machine would fail the order check below), and the install
+# creates its service afterwards.
+HANG_MS = 11000
 
 CASES = [
     # (network id, the stand-in's directive in its configuration)
@@ -70,12 +72,12 @@ class WireguardFaultsTest(unittest.TestCase):
             steps += [start(network_id, faulty_config(directive))]
             if network_id == "hang":
                 # The install the plugin gave up on ends and creates its
-                # service meanwhile (0.6 s after the reply, and its service
-                # creation); the snapshot shows its record line. 3 s leave a
-                # loaded machine more than 2 s for that: a late service would
-                # make the snapshot and the clean-up's order checks fail.
-                steps += [Sleep(3000)]
-            steps += [Call("isConnected"), Services(), Snapshot(network_id, hold_ms=700),
+                # service meanwhile (1 s after the reply, and its service
+                # creation); the snapshot shows its record line. 3.5 s leave a
+                # loaded machine 2.5 s for that: a late service would make the
+                # snapshot and the clean-up's order checks fail.
+                steps += [Sleep(3500)]
+            steps += [Call("isConnected"), Services(), Snapshot(network_id),
                       start(network_id), Call("stopTunnel", {"networkId": network_id})]
         steps += [Call("isConnected"), Services(), Close()]
         cls.outcome = cls.driver.run(steps)
