@@ -16,7 +16,10 @@ const std::string kElevatedCommand =
 
 class TunnelServiceTest : public TunnelTest {
  protected:
-  bool Install() { return plugin.InstallWireGuardTunnel(kOfficeConf, "office", kConfig); }
+  bool Install() {
+    windows.files[kOfficeConf] = kConfig;  // as the creation leaves it
+    return plugin.InstallWireGuardTunnel(kOfficeConf, "office", kConfig);
+  }
 
   // The lines up to the unelevated install's first line, for a tunnel whose service does not exist yet.
   const std::vector<std::string> fresh_start_ = {
