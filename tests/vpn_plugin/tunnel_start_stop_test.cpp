@@ -211,6 +211,90 @@ TEST_F(TunnelMethodsTest, AnIdNamingTheTunnelOfAnotherRegisteredIdIsRefused) {
   }
 }
 
+// Each reply as "<method> <reply>", in the order they went out; a result
+// destroyed without a reply adds "<method> unanswered".
+class ReplyLog : public flutter::MethodResult<EncodableValue> {
+ public:
+  ReplyLog(std::vector<std::string>* replies, std::string method)
+      : replies_(replies), method_(std::move(method)) {}
+  ~ReplyLog() override {
+    if (!answered_) {
+      replies_->push_back(method_ + " unanswered");
+    }
+  }
+
+ protected:
+  void SuccessInternal(const EncodableValue* value) override {
+    Add(*value->TryGet<bool>() ? "true" : "false");
+  }
+  void ErrorInternal(const std::string& code, const std::string&, const EncodableValue*) override {
+    Add(code);
+  }
+  void NotImplementedInternal() override { Add("not implemented"); }
+
+ private:
+  void Add(const std::string& reply) {
+    answered_ = true;
+    replies_->push_back(method_ + " " + reply);
+  }
+  std::vector<std::string>* replies_;
+  std::string method_;
+  bool answered_ = false;
+};
+
+// The message boxes of the elevation keep window messages flowing, so the
+// Flutter side's next calls can arrive while one is open. They wait until the
+// running call has replied: a stop that answered true is not undone by the
+// start it interrupted. A start whose end throws still lets them through.
+TEST_F(TunnelMethodsTest, CallsArrivingDuringACallAreHandledAfterItsReplyInArrivalOrder) {
+  for (const bool start_throws : {false, true}) {
+    windows.is_admin = false;
+    windows.programs[kWireGuardExe].exit_code = 1;  // only the elevated install works
+    std::vector<std::string> replies;
+    windows.before_call = [&](const std::string& operation) {
+      if (operation == "MessageBoxW" && windows.calls["MessageBoxW"] == 0) {
+        windows.programs[kWireGuardExe].exit_code = 0;
+        plugin.HandleMethodCall({"stopTunnel", Arguments(EncodableMap{{"networkId", "office"}})},
+                                std::make_unique<ReplyLog>(&replies, "stopTunnel"));
+        plugin.HandleMethodCall({"isConnected", nullptr},
+                                std::make_unique<ReplyLog>(&replies, "isConnected"));
+      } else if (operation == "FileFlush" && start_throws &&
+                 LogLines().back() == "WindowsVpnPlugin::StartTunnel - Tunnel created successfully") {
+        throw 7;  // out of the log line, past every guard
+      }
+    };
+    const auto start = [&] {
+      plugin.HandleMethodCall(
+          {"startTunnel", Arguments(EncodableMap{{"networkId", "office"}, {"config", kConfig}})},
+          std::make_unique<ReplyLog>(&replies, "startTunnel"));
+    };
+    if (start_throws) {
+      EXPECT_THROW(start(), int);
+    } else {
+      start();
+    }
+
+    EXPECT_THAT(replies, ElementsAre(start_throws ? "startTunnel unanswered" : "startTunnel true",
+                                     "stopTunnel true", "isConnected false"));
+    EXPECT_FALSE(HasService(kOfficeService));
+    EXPECT_EQ(windows.files.count(kOfficeConf), 0u);
+    std::vector<std::string> dispatched;
+    for (const std::string& line : LogLines()) {
+      if (line.rfind("WindowsVpnPlugin::HandleMethodCall called: ", 0) == 0 ||
+          line == "WindowsVpnPlugin::StartTunnel - Tunnel created successfully") {
+        dispatched.push_back(line);
+      }
+    }
+    EXPECT_THAT(dispatched, ElementsAre("WindowsVpnPlugin::HandleMethodCall called: startTunnel",
+                                        "WindowsVpnPlugin::StartTunnel - Tunnel created successfully",
+                                        "WindowsVpnPlugin::HandleMethodCall called: stopTunnel",
+                                        "WindowsVpnPlugin::HandleMethodCall called: isConnected"));
+    windows.files.erase(kLogPath);
+    windows.calls.clear();
+    windows.before_call = nullptr;
+  }
+}
+
 // The registry does not outlive the process: a tunnel left running is
 // replaced by the next process's start.
 TEST_F(TunnelMethodsTest, AfterARestartTheSurvivingTunnelIsCreatedAgain) {
