@@ -33,12 +33,9 @@ inline void ActAsWireGuard(SimulatedWindows& windows, const std::string& line) {
     }
   } else if (line.find(uninstall) != std::string::npos) {
     const std::string tunnel = line.substr(line.find(uninstall) + uninstall.size());
+    const std::u16string name = Fold(u"WireGuardTunnel$" + std::u16string(tunnel.begin(), tunnel.end()));
     windows.services.erase(std::remove_if(windows.services.begin(), windows.services.end(),
-                                          [&](const SimulatedService& s) {
-                                            return Fold(s.name) == Fold(u"WireGuardTunnel$" +
-                                                                        std::u16string(tunnel.begin(),
-                                                                                       tunnel.end()));
-                                          }),
+                                          [&](const SimulatedService& s) { return Fold(s.name) == name; }),
                            windows.services.end());
   }
 }
