@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <exception>
+#include <map>
 #include <string>
 
 #include "embedding/encodable_value.h"
@@ -22,6 +24,23 @@ const EncodableMap* ArgumentMap(const WindowsVpnPlugin::MethodCall& call) {
 std::string ReadNetworkId(const EncodableMap& arguments) {
   const auto found = arguments.find(EncodableValue("networkId"));
   return found != arguments.end() ? found->second.Get<std::string>() : std::string("tarvex_default");
+}
+
+// Windows compares service and file names without regard to case, so an id
+// that differs from a registered one only in letter case would name that
+// id's service and file. Accepted ids are ASCII, so ASCII folding suffices.
+const std::string* RegisteredIdOfTheSameTunnel(const std::map<std::string, bool>& tunnels,
+                                               const std::string& network_id) {
+  const auto folded = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  for (const auto& tunnel : tunnels) {
+    const std::string& id = tunnel.first;
+    if (id.size() == network_id.size() &&
+        std::equal(id.begin(), id.end(), network_id.begin(),
+                   [&](char a, char b) { return folded(a) == folded(b); })) {
+      return &id;
+    }
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -77,7 +96,7 @@ void WindowsVpnPlugin::StopTunnel(const MethodCall& call, std::unique_ptr<Method
 
 // An id is registered only once its tunnel is up, so a failed creation can
 // simply be tried again. A registered id is not created twice, whatever the
-// configuration says now.
+// configuration says now, and no other id may take over its tunnel.
 bool WindowsVpnPlugin::CreateWindowsVPNTunnel(const std::string& config, const std::string& network_id) {
   Log("WindowsVpnPlugin::CreateWindowsVPNTunnel - networkId: " + EscapedForLog(network_id));
   const bool registered = tunnels_.count(network_id) != 0;
@@ -85,6 +104,10 @@ bool WindowsVpnPlugin::CreateWindowsVPNTunnel(const std::string& config, const s
     if (registered) {
       Log("WindowsVpnPlugin::CreateWindowsVPNTunnel - VPN already exists for networkId: " + network_id);
       return true;
+    }
+    if (const std::string* other = RegisteredIdOfTheSameTunnel(tunnels_, network_id)) {
+      Log("WindowsVpnPlugin::CreateWindowsVPNTunnel - Network ID refused, same tunnel name as: " + *other);
+      return false;
     }
     if (!CreateWireGuardTunnel(config, network_id)) {
       Log("WindowsVpnPlugin::CreateWindowsVPNTunnel - Failed to create WireGuard tunnel");
@@ -105,7 +128,8 @@ bool WindowsVpnPlugin::CreateWindowsVPNTunnel(const std::string& config, const s
 
 // Best effort: the service, the registry entry and the file go one after the
 // other, and a step that fails does not stop the next. An id that can never
-// have been a tunnel is refused before anything is touched.
+// have been a tunnel, or whose tunnel belongs to another registered id, is
+// refused before anything is touched.
 bool WindowsVpnPlugin::RemoveWindowsVPNTunnel(const std::string& network_id) {
   Log("WindowsVpnPlugin::RemoveWindowsVPNTunnel - networkId: " + EscapedForLog(network_id));
   try {
@@ -113,6 +137,12 @@ bool WindowsVpnPlugin::RemoveWindowsVPNTunnel(const std::string& network_id) {
       Log("WindowsVpnPlugin::RemoveWindowsVPNTunnel - Network ID refused, not a valid tunnel name: " +
           EscapedForLog(network_id));
       return false;
+    }
+    if (tunnels_.count(network_id) == 0) {
+      if (const std::string* other = RegisteredIdOfTheSameTunnel(tunnels_, network_id)) {
+        Log("WindowsVpnPlugin::RemoveWindowsVPNTunnel - Network ID refused, same tunnel name as: " + *other);
+        return false;
+      }
     }
     const std::string tunnel_name = "tarvex_" + network_id;
     if (!UninstallWireGuardTunnel(tunnel_name)) {

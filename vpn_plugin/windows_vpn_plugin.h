@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -42,7 +43,8 @@ class WindowsVpnPlugin : public flutter::Plugin {
                                     std::unique_ptr<WindowsApi> windows);
 
   // Logs the call and routes it by its exact name; names without an
-  // operation are answered "not implemented".
+  // operation are answered "not implemented". A call that arrives while
+  // another is being handled waits until that one has replied.
   void HandleMethodCall(const MethodCall& call, std::unique_ptr<MethodResult> result);
 
   // The operations below are public so each can be driven on its own.
@@ -104,11 +106,27 @@ class WindowsVpnPlugin : public flutter::Plugin {
  private:
   friend class WindowsVpnPluginTestPeer;
 
+  // A call held until the running one has replied: its own copy of the call
+  // (the caller's goes when the caller returns) and its result.
+  struct HeldCall {
+    std::unique_ptr<MethodCall> call;
+    std::unique_ptr<MethodResult> result;
+  };
+
+  // Logs the call and runs its operation, which replies.
+  void Dispatch(const MethodCall& call, std::unique_ptr<MethodResult> result);
+
   // Declared first so that it goes last: the channel and every operation use it.
   std::unique_ptr<WindowsApi> windows_;
   std::unique_ptr<flutter::MethodChannel<flutter::EncodableValue>> channel_;
   // Network ids this process created a tunnel for and has not removed.
   std::map<std::string, bool> tunnels_;
+  // A call is being handled; calls arriving meanwhile wait in `held_calls_`,
+  // in arrival order. Held calls exist only while a call is being handled; a
+  // result destroyed unanswered with the plugin is reported by the channel,
+  // never sent.
+  bool handling_ = false;
+  std::deque<HeldCall> held_calls_;
 };
 
 }  // namespace tarvex

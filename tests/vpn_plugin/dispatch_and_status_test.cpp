@@ -1,4 +1,7 @@
 #include <stdexcept>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "allocation_failure.h"
 #include "plugin_fixture.h"
@@ -55,7 +58,13 @@ TEST_F(DispatchTest, AMethodNameWithLineBreaksForgesNoLogLine) {
 
 TEST_F(DispatchTest, IsConnected_AReplyThatThrowsBecomesTheCheckConnectionError) {
   EXPECT_EQ(Send("isConnected"), "CHECK_CONNECTION_ERROR: Failed to check connection: reply failed");
-  EXPECT_EQ(LogLines().back(), "WindowsVpnPlugin::IsConnected - Exception: reply failed");
+  EXPECT_THAT(LogLines(),
+              ElementsAre("WindowsVpnPlugin::HandleMethodCall called: isConnected",
+                          "WindowsVpnPlugin::IsConnected called",
+                          "WindowsVpnPlugin::CheckWindowsVPNConnection called",
+                          "WindowsVpnPlugin::CheckWindowsVPNConnection - No WireGuard connections found",
+                          "WindowsVpnPlugin::IsConnected - Connection status: false",
+                          "WindowsVpnPlugin::IsConnected - Exception: reply failed"));
 }
 
 TEST_F(DispatchTest, IsConnected_LooksAtNoArguments) {
@@ -115,11 +124,36 @@ TEST_F(ConnectionTest, AnExceptionOutsideTheQueriesEndsTheWholeCheckWithFalse) {
   EXPECT_EQ(windows.calls["OpenServiceW"], 1);
 }
 
+// A tunnel on its way up or down, paused or resuming is not connected, asked
+// by its id or found among all services.
+TEST_F(ConnectionTest, OnlyARunningServiceCounts) {
+  WindowsVpnPluginTestPeer::Register(plugin, "office");
+  SimulatedService& registered = windows.AddService(u"WireGuardTunnel$tarvex_office", kServiceStopped);
+  SimulatedService& other = windows.AddService(u"tarvex_other", kServiceStopped);
+  registered.start_ms = other.start_ms = 0xFFFFFFFF;  // start-pending stays so
+  // START_PENDING, STOP_PENDING, CONTINUE_PENDING, PAUSE_PENDING, PAUSED
+  for (const Dword state : {2, 3, 5, 6, 7}) {
+    registered.state = other.state = state;
+    const std::size_t before = LogLines().size();
+    EXPECT_FALSE(plugin.CheckWindowsVPNConnection()) << state;
+    EXPECT_THAT(
+        LogLinesFrom(before),
+        ElementsAre(
+            "WindowsVpnPlugin::CheckWindowsVPNConnection called",
+            "WindowsVpnPlugin::IsVPNConnected - Service WireGuardTunnel$tarvex_office status: NOT RUNNING",
+            "WindowsVpnPlugin::CheckWindowsVPNConnection - No WireGuard connections found"))
+        << state;
+  }
+}
+
 TEST_F(ConnectionTest, IsVPNConnected_WidensTheIdByteByByteAndClosesTheServiceBeforeTheManager) {
   windows.AddService(u"WireGuardTunnel$tarvex_\xFF80", kServiceRunning);
 
   EXPECT_TRUE(plugin.IsVPNConnected("\x80"));
   EXPECT_FALSE(plugin.IsVPNConnected("missing"));
+  windows.fail["OpenServiceW"] = kErrorAccessDenied;  // whatever the reason, "not found"
+  EXPECT_FALSE(plugin.IsVPNConnected("\x80"));
+  windows.fail.clear();
   windows.fail["QueryServiceStatus"] = kErrorAccessDenied;
   EXPECT_FALSE(plugin.IsVPNConnected("\x80"));
   windows.fail["OpenSCManagerW"] = kErrorAccessDenied;
@@ -129,15 +163,44 @@ TEST_F(ConnectionTest, IsVPNConnected_WidensTheIdByteByByteAndClosesTheServiceBe
       LogLines(),
       ElementsAre("WindowsVpnPlugin::IsVPNConnected - Service WireGuardTunnel$tarvex_\x80 status: RUNNING",
                   "WindowsVpnPlugin::IsVPNConnected - Service WireGuardTunnel$tarvex_missing not found",
+                  "WindowsVpnPlugin::IsVPNConnected - Service WireGuardTunnel$tarvex_\x80 not found",
                   "WindowsVpnPlugin::IsVPNConnected - Failed to query service status",
                   "WindowsVpnPlugin::IsVPNConnected - Failed to open service manager"));
   EXPECT_THAT(windows.closed_services, ElementsAre("WireGuardTunnel$tarvex_\x80", "manager", "manager",
-                                                   "WireGuardTunnel$tarvex_\x80", "manager"));
+                                                   "manager", "WireGuardTunnel$tarvex_\x80", "manager"));
 }
 
 TEST(ServiceNameTest, NamesWidenBySignExtensionAndNarrowToTheLowByte) {
   EXPECT_EQ(WidenName("a\x7F\x80\xFF"), u"a\x7F\xFF80\xFFFF");
   EXPECT_EQ(NarrowName(u"a\u00e9\xFF80\u2022"), "a\xE9\x80\x22");
+}
+
+// Each malformed sequence becomes one U+FFFD. The inputs lie in buffers of
+// their exact size, so a read past the end shows under the sanitizers.
+TEST(TextConversionTest, MalformedTextBecomesReplacementCharacters) {
+  const std::pair<std::string, std::u16string> utf8[] = {
+      {"a\xC3\xA9\xE2\x80\xA2\xF0\x9F\x98\x80", u"a\u00e9\u2022\U0001F600"},
+      {"\xC0\xAF", u"\xFFFD\xFFFD"},                      // "/" in two bytes
+      {"\xE0\x80\xAF", u"\xFFFD\xFFFD\xFFFD"},            // and in three
+      {"\xF0\x80\x80\xAF", u"\xFFFD\xFFFD\xFFFD\xFFFD"},  // and in four
+      {"a\xE2\x80", u"a\xFFFD"},                          // cut short at the end
+      {"\xF0\x9F\x98", u"\xFFFD"},
+      {"\xE2\x80z", u"\xFFFDz"},
+  };
+  for (const auto& [text, wide] : utf8) {
+    const std::vector<char> exact(text.begin(), text.end());
+    EXPECT_EQ(Utf8ToUtf16(std::string_view(exact.data(), exact.size())), wide) << text;
+  }
+  const std::pair<std::u16string, std::string> utf16[] = {
+      {u"a\xD83D\xDE00", "a\xF0\x9F\x98\x80"},
+      {u"a\xD83D", "a\xEF\xBF\xBD"},  // a lone high surrogate at the end
+      {u"\xD83Dz", "\xEF\xBF\xBDz"},
+      {u"\xDE00", "\xEF\xBF\xBD"},
+  };
+  for (const auto& [wide, text] : utf16) {
+    const std::vector<char16_t> exact(wide.begin(), wide.end());
+    EXPECT_EQ(Utf16ToUtf8(std::u16string_view(exact.data(), exact.size())), text) << text;
+  }
 }
 
 }  // namespace tarvex

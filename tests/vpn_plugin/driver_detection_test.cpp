@@ -44,14 +44,19 @@ TEST_F(DriverDetectionTest, TheWireGuardServiceItselfCountsAndAllThreeAreListedI
 TEST_F(DriverDetectionTest, ARefusedManagerOrFailedQueriesAnswerFalse) {
   windows.fail["OpenSCManagerW"] = kErrorAccessDenied;
   EXPECT_FALSE(plugin.IsWireGuardDriverInstalled());
-  EXPECT_EQ(LogLines().back(),
-            "WindowsVpnPlugin::IsWireGuardDriverInstalled - Failed to open service manager");
-
   AddDrivers();
   windows.fail = {{"QueryServiceStatus", kErrorAccessDenied}};
   EXPECT_FALSE(plugin.IsWireGuardDriverInstalled());
-  EXPECT_EQ(LogLines().back(), "WindowsVpnPlugin::IsWireGuardDriverInstalled - WireGuard driver not found");
-  EXPECT_THAT(windows.closed_services, ElementsAre("wintun", "wg-nt-driver", "manager"));
+  windows.fail = {{"OpenServiceW", kErrorAccessDenied}};
+  EXPECT_FALSE(plugin.IsWireGuardDriverInstalled());
+
+  const std::string checking = "WindowsVpnPlugin::IsWireGuardDriverInstalled - Checking driver status";
+  const std::string not_found = "WindowsVpnPlugin::IsWireGuardDriverInstalled - WireGuard driver not found";
+  EXPECT_THAT(
+      LogLines(),
+      ElementsAre(checking, "WindowsVpnPlugin::IsWireGuardDriverInstalled - Failed to open service manager",
+                  checking, not_found, checking, not_found));
+  EXPECT_THAT(windows.closed_services, ElementsAre("wintun", "wg-nt-driver", "manager", "manager"));
 }
 
 TEST_F(DriverDetectionTest, AnExceptionIsLoggedAndEveryHandleClosed) {
@@ -60,7 +65,10 @@ TEST_F(DriverDetectionTest, AnExceptionIsLoggedAndEveryHandleClosed) {
 
   EXPECT_FALSE(plugin.IsWireGuardDriverInstalled());
 
-  EXPECT_EQ(LogLines().back(), "WindowsVpnPlugin::IsWireGuardDriverInstalled - Exception: std::bad_alloc");
+  EXPECT_THAT(LogLines(),
+              ElementsAre("WindowsVpnPlugin::IsWireGuardDriverInstalled - Checking driver status",
+                          "WindowsVpnPlugin::IsWireGuardDriverInstalled - Found driver service: wintun",
+                          "WindowsVpnPlugin::IsWireGuardDriverInstalled - Exception: std::bad_alloc"));
   EXPECT_THAT(windows.closed_services, ElementsAre("wintun", "manager"));
 }
 

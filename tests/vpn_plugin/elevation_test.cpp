@@ -73,8 +73,9 @@ TEST_F(ElevationTest, AnExceptionIsLoggedAnswersFalseAndClosesTheElevatedProcess
   for (const char* operation : {"MessageBoxW", "WaitForSingleObject"}) {
     windows.throw_on[operation] = 1;
     EXPECT_FALSE(plugin.RunElevatedCommand(kWireGuard, kParameters));
-    EXPECT_EQ(LogLines().back(), "WindowsVpnPlugin::RunElevatedCommand - Exception: std::bad_alloc");
   }
+  const std::string exception = "WindowsVpnPlugin::RunElevatedCommand - Exception: std::bad_alloc";
+  EXPECT_THAT(LogLines(), ElementsAre(kCommandLine, exception, kCommandLine, exception));
   EXPECT_EQ(windows.elevations.size(), 1u);
 }
 

@@ -161,13 +161,23 @@ TEST_F(FirewallRulesTest, AHungOrMissingNetshIsPassedOverAndAnExceptionEndsTheOp
 
   windows.throw_on["GetSystemDirectoryA"] = windows.calls["GetSystemDirectoryA"] + 12;  // the third add
   windows.programs[kNetshExe] = {0, 0};
+  windows.launches.clear();
+  windows.applications.clear();
+  const std::size_t before = LogLines().size();
   EXPECT_FALSE(plugin.AddFirewallRules("tarvex_office", kConfig));
-  EXPECT_EQ(LogLines().back(), "WindowsVpnPlugin::AddFirewallRules - Exception: std::bad_alloc");
-  EXPECT_EQ(LogLines()[LogLines().size() - 2],
-            "WindowsVpnPlugin::AddFirewallRules - Outbound WireGuard rule added");
   windows.throw_on["GetSystemDirectoryA"] = windows.calls["GetSystemDirectoryA"] + 1;
   EXPECT_FALSE(plugin.RemoveFirewallRules("tarvex_office"));
-  EXPECT_EQ(LogLines().back(), "WindowsVpnPlugin::RemoveFirewallRules - Exception: std::bad_alloc");
+
+  EXPECT_EQ(LogLinesFrom(before),
+            Join({{"WindowsVpnPlugin::AddFirewallRules - Adding rules for: tarvex_office"},
+                  RemoveRulesLines("tarvex_office"),
+                  {"WindowsVpnPlugin::ExtractEndpointPort - Found port: 51820",
+                   "WindowsVpnPlugin::AddFirewallRules - Inbound WireGuard rule added",
+                   "WindowsVpnPlugin::AddFirewallRules - Outbound WireGuard rule added",
+                   "WindowsVpnPlugin::AddFirewallRules - Exception: std::bad_alloc",
+                   "WindowsVpnPlugin::RemoveFirewallRules - Removing rules for: tarvex_office",
+                   "WindowsVpnPlugin::RemoveFirewallRules - Exception: std::bad_alloc"}}));
+  EXPECT_EQ(NetshLines(), Join({kDeletes, {kProgramRules[0], kProgramRules[1]}}));
 }
 
 }  // namespace tarvex

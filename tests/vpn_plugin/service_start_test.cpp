@@ -28,10 +28,9 @@ TEST_P(ServiceStartTest, AnswersAndLogsHowTheServiceBehaved) {
   EXPECT_EQ(plugin.StartWireGuardService(kName), GetParam().started);
 
   EXPECT_EQ(windows.calls["QueryServiceStatus"], GetParam().queries);
-  EXPECT_EQ(LogLines().front(),
-            "WindowsVpnPlugin::StartWireGuardService - Starting service: " + std::string(kName));
-  EXPECT_EQ(LogLines().back(),
-            std::string("WindowsVpnPlugin::StartWireGuardService - ") + GetParam().last_line);
+  EXPECT_THAT(LogLines(),
+              ElementsAre("WindowsVpnPlugin::StartWireGuardService - Starting service: " + std::string(kName),
+                          std::string("WindowsVpnPlugin::StartWireGuardService - ") + GetParam().last_line));
   if (windows.calls["StartServiceW"] > 0) {
     EXPECT_THAT(windows.closed_services, ElementsAre(kName, "manager"));
   }

@@ -85,9 +85,16 @@ TEST_F(TunnelMethodsTest, StartTunnel_AMissingOrCaseDifferentIdMeansTheDefaultTu
 TEST_F(TunnelMethodsTest, StartTunnel_RegistersOnlyATunnelThatCameUpAndCreatesItOnce) {
   windows.programs[kWireGuardExe].exit_code = 1;
   EXPECT_EQ(Start("office"), "false");
-  EXPECT_EQ(LogLines().back(), "WindowsVpnPlugin::StartTunnel - Failed to create tunnel");
-  EXPECT_EQ(LogLines()[LogLines().size() - 2],
-            "WindowsVpnPlugin::CreateWindowsVPNTunnel - Failed to create WireGuard tunnel");
+  EXPECT_EQ(LastLogLines(4),
+            (std::vector<std::string>{
+                "WindowsVpnPlugin::InstallWireGuardTunnel - Already running as admin but installation failed",
+                "WindowsVpnPlugin::CreateWireGuardTunnel - Failed to install WireGuard tunnel",
+                "WindowsVpnPlugin::CreateWindowsVPNTunnel - Failed to create WireGuard tunnel",
+                "WindowsVpnPlugin::StartTunnel - Failed to create tunnel"}));
+  EXPECT_THAT(OtherLaunches(),
+              ElementsAre("\"C:\\Apps\\Tarvex\\bin\\wireguard.exe\" /installtunnelservice \"" +
+                          std::string(kOfficeConf) + "\""));
+  EXPECT_THAT(NetshLines(), IsEmpty());
 
   windows.programs[kWireGuardExe].exit_code = 0;
   EXPECT_EQ(Start("office"), "true");  // tried again
@@ -154,6 +161,140 @@ TEST_F(TunnelMethodsTest, StartTunnel_AnExceptionOutOfTheCreationIsCaughtByTheRe
                    "WindowsVpnPlugin::StartTunnel - Failed to create tunnel"}}));
 }
 
+struct SameTunnelCase {
+  const char* registered;
+  bool start;  // else a stop
+  const char* id;
+};
+
+// Windows compares service and file names without regard to case, so an id
+// that differs from a registered one only in letter case would take over its
+// service and file. It is refused, and the registered tunnel stays as it is.
+TEST_F(TunnelMethodsTest, AnIdNamingTheTunnelOfAnotherRegisteredIdIsRefused) {
+  const SameTunnelCase cases[] = {{"office", true, "Office"},
+                                  {"Office", true, "office"},
+                                  {"office", false, "OFFICE"},
+                                  {"OFFICE", false, "office"}};
+  for (const SameTunnelCase& c : cases) {
+    const std::string registered = c.registered, id = c.id;
+    ASSERT_EQ(Start(registered), "true");
+    const std::string conf = std::string(kTemp) + "\\wg\\tarvex_" + registered + ".conf";
+    const std::string content = windows.files.at(conf);
+    const std::size_t launched = windows.launches.size(), before = LogLines().size();
+    const int touched =
+        windows.calls["CreateFileA"] + windows.calls["DeleteFileA"] + windows.calls["OpenServiceW"];
+
+    EXPECT_EQ(c.start ? Start(id) : Stop(id), "false") << id;
+
+    const std::string method = c.start ? "WindowsVpnPlugin::StartTunnel" : "WindowsVpnPlugin::StopTunnel";
+    const std::string registry =
+        c.start ? "WindowsVpnPlugin::CreateWindowsVPNTunnel" : "WindowsVpnPlugin::RemoveWindowsVPNTunnel";
+    EXPECT_THAT(
+        LogLinesFrom(before),
+        ElementsAre(std::string("WindowsVpnPlugin::HandleMethodCall called: ") +
+                        (c.start ? "startTunnel" : "stopTunnel"),
+                    method + " called",
+                    method + (c.start ? " - Creating" : " - Removing") + " tunnel with networkId: " + id,
+                    registry + " - networkId: " + id,
+                    registry + " - Network ID refused, same tunnel name as: " + registered,
+                    method + (c.start ? " - Failed to create tunnel" : " - Failed to remove tunnel")));
+    EXPECT_EQ(windows.launches.size(), launched) << id;
+    EXPECT_EQ(windows.calls["CreateFileA"] + windows.calls["DeleteFileA"] + windows.calls["OpenServiceW"],
+              touched);
+    EXPECT_EQ(windows.files.at(conf), content);
+
+    EXPECT_EQ(Call("isConnected", nullptr), "true");  // still registered, and up
+    EXPECT_EQ(LastLogLines(2)[0],
+              "WindowsVpnPlugin::CheckWindowsVPNConnection - WireGuard VPN connected: " + registered);
+    EXPECT_EQ(Stop(registered), "true");
+    EXPECT_FALSE(HasService("WireGuardTunnel$tarvex_" + registered));
+  }
+}
+
+// Each reply as "<method> <reply>", in the order they went out; a result
+// destroyed without a reply adds "<method> unanswered".
+class ReplyLog : public flutter::MethodResult<EncodableValue> {
+ public:
+  ReplyLog(std::vector<std::string>* replies, std::string method)
+      : replies_(replies), method_(std::move(method)) {}
+  ~ReplyLog() override {
+    if (!answered_) {
+      replies_->push_back(method_ + " unanswered");
+    }
+  }
+
+ protected:
+  void SuccessInternal(const EncodableValue* value) override {
+    Add(*value->TryGet<bool>() ? "true" : "false");
+  }
+  void ErrorInternal(const std::string& code, const std::string&, const EncodableValue*) override {
+    Add(code);
+  }
+  void NotImplementedInternal() override { Add("not implemented"); }
+
+ private:
+  void Add(const std::string& reply) {
+    answered_ = true;
+    replies_->push_back(method_ + " " + reply);
+  }
+  std::vector<std::string>* replies_;
+  std::string method_;
+  bool answered_ = false;
+};
+
+// The message boxes of the elevation keep window messages flowing, so the
+// Flutter side's next calls can arrive while one is open. They wait until the
+// running call has replied: a stop that answered true is not undone by the
+// start it interrupted. A start whose end throws still lets them through.
+TEST_F(TunnelMethodsTest, CallsArrivingDuringACallAreHandledAfterItsReplyInArrivalOrder) {
+  for (const bool start_throws : {false, true}) {
+    windows.is_admin = false;
+    windows.programs[kWireGuardExe].exit_code = 1;  // only the elevated install works
+    std::vector<std::string> replies;
+    windows.before_call = [&](const std::string& operation) {
+      if (operation == "MessageBoxW" && windows.calls["MessageBoxW"] == 0) {
+        windows.programs[kWireGuardExe].exit_code = 0;
+        plugin.HandleMethodCall({"stopTunnel", Arguments(EncodableMap{{"networkId", "office"}})},
+                                std::make_unique<ReplyLog>(&replies, "stopTunnel"));
+        plugin.HandleMethodCall({"isConnected", nullptr},
+                                std::make_unique<ReplyLog>(&replies, "isConnected"));
+      } else if (operation == "FileFlush" && start_throws &&
+                 LogLines().back() == "WindowsVpnPlugin::StartTunnel - Tunnel created successfully") {
+        throw 7;  // out of the log line, past every guard
+      }
+    };
+    const auto start = [&] {
+      plugin.HandleMethodCall(
+          {"startTunnel", Arguments(EncodableMap{{"networkId", "office"}, {"config", kConfig}})},
+          std::make_unique<ReplyLog>(&replies, "startTunnel"));
+    };
+    if (start_throws) {
+      EXPECT_THROW(start(), int);
+    } else {
+      start();
+    }
+
+    EXPECT_THAT(replies, ElementsAre(start_throws ? "startTunnel unanswered" : "startTunnel true",
+                                     "stopTunnel true", "isConnected false"));
+    EXPECT_FALSE(HasService(kOfficeService));
+    EXPECT_EQ(windows.files.count(kOfficeConf), 0u);
+    std::vector<std::string> dispatched;
+    for (const std::string& line : LogLines()) {
+      if (line.rfind("WindowsVpnPlugin::HandleMethodCall called: ", 0) == 0 ||
+          line == "WindowsVpnPlugin::StartTunnel - Tunnel created successfully") {
+        dispatched.push_back(line);
+      }
+    }
+    EXPECT_THAT(dispatched, ElementsAre("WindowsVpnPlugin::HandleMethodCall called: startTunnel",
+                                        "WindowsVpnPlugin::StartTunnel - Tunnel created successfully",
+                                        "WindowsVpnPlugin::HandleMethodCall called: stopTunnel",
+                                        "WindowsVpnPlugin::HandleMethodCall called: isConnected"));
+    windows.files.erase(kLogPath);
+    windows.calls.clear();
+    windows.before_call = nullptr;
+  }
+}
+
 // The registry does not outlive the process: a tunnel left running is
 // replaced by the next process's start.
 TEST_F(TunnelMethodsTest, AfterARestartTheSurvivingTunnelIsCreatedAgain) {
@@ -213,16 +354,25 @@ TEST_F(TunnelMethodsTest, StopTunnel_IsBestEffortForUnknownIdsAndFailedUninstall
   windows.env["TEMP"] = kTemp;
   EXPECT_EQ(Start("stuck"), "true");
   windows.files.erase(kWireGuardExe);
+  const std::size_t launched = windows.launches.size(), before = LogLines().size();
   EXPECT_EQ(Stop("stuck"), "true");
-  EXPECT_EQ(LastLogLines(5),
-            (std::vector<std::string>{
-                "WindowsVpnPlugin::UninstallWireGuardTunnel - wireguard.exe not found",
-                "WindowsVpnPlugin::RemoveWindowsVPNTunnel - Failed to uninstall WireGuard tunnel",
-                "WindowsVpnPlugin::RemoveWindowsVPNTunnel - Config file cleaned up: " + std::string(kTemp) +
-                    "\\wg\\tarvex_stuck.conf",
-                "WindowsVpnPlugin::RemoveWindowsVPNTunnel - WireGuard tunnel removed successfully "
-                "for: stuck",
-                "WindowsVpnPlugin::StopTunnel - Tunnel removed successfully"}));
+  const std::vector<std::string> uninstall_failed = {
+      "WindowsVpnPlugin::HandleMethodCall called: stopTunnel",
+      "WindowsVpnPlugin::StopTunnel called",
+      "WindowsVpnPlugin::StopTunnel - Removing tunnel with networkId: stuck",
+      "WindowsVpnPlugin::RemoveWindowsVPNTunnel - networkId: stuck",
+      "WindowsVpnPlugin::UninstallWireGuardTunnel - Removing tunnel: tarvex_stuck",
+      "WindowsVpnPlugin::FindWireGuardExecutable - WireGuard executable not found in bundle or system",
+      "WindowsVpnPlugin::UninstallWireGuardTunnel - wireguard.exe not found",
+      "WindowsVpnPlugin::RemoveWindowsVPNTunnel - Failed to uninstall WireGuard tunnel"};
+  EXPECT_EQ(
+      LogLinesFrom(before),
+      Join({uninstall_failed,
+            {"WindowsVpnPlugin::RemoveWindowsVPNTunnel - Config file cleaned up: " + std::string(kTemp) +
+                 "\\wg\\tarvex_stuck.conf",
+             "WindowsVpnPlugin::RemoveWindowsVPNTunnel - WireGuard tunnel removed successfully for: stuck",
+             "WindowsVpnPlugin::StopTunnel - Tunnel removed successfully"}}));
+  EXPECT_EQ(windows.launches.size(), launched);
   // Forgotten, though its service still runs: only the search of all services finds it.
   EXPECT_EQ(Call("isConnected", nullptr), "true");
   EXPECT_EQ(LastLogLines(3)[0],
@@ -230,9 +380,13 @@ TEST_F(TunnelMethodsTest, StopTunnel_IsBestEffortForUnknownIdsAndFailedUninstall
             "WireGuardTunnel$tarvex_stuck");
 
   windows.throw_on["GetEnv"] = windows.calls["GetEnv"] + 1;
+  const std::size_t thrown = LogLines().size();
   EXPECT_EQ(Stop("stuck"), "false");
-  EXPECT_EQ(LogLines()[LogLines().size() - 2],
-            "WindowsVpnPlugin::RemoveWindowsVPNTunnel - Exception: std::bad_alloc");
+  EXPECT_EQ(LogLinesFrom(thrown),
+            Join({uninstall_failed,
+                  {"WindowsVpnPlugin::RemoveWindowsVPNTunnel - Exception: std::bad_alloc",
+                   "WindowsVpnPlugin::StopTunnel - Failed to remove tunnel"}}));
+  EXPECT_EQ(windows.launches.size(), launched);
 }
 
 }  // namespace tarvex
