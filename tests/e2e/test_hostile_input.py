@@ -9,11 +9,21 @@ the debug log escaped, so no line is forged.
 
 Bytes that are no well-formed call (a huge declared count, 100,000 nested
 lists, unknown type bytes, truncated calls) are answered as the channel layer
-answers them, and the next well-formed "isConnected" is answered as usual."""
+answers them, and the next well-formed "isConnected" is answered as usual.
+
+Then a seeded run of messages (the seed is fixed, TARVEX_HOSTILE_SEED
+overrides it): well-formed calls, the same calls damaged (cut short, a type
+byte changed, a huge declared count, deep nesting, trailing bytes), random
+bytes, and messages on channels nobody listens to. Each gets exactly one
+answer, the one wire.py's reading of it calls for, and an "isConnected"
+every 100 messages answers false. No message that could create a tunnel is
+sent."""
 
 import ntpath
 import os
+import random
 import re
+import struct
 import unittest
 
 import driver
@@ -113,6 +123,210 @@ HOSTILE_BYTES = [
      [P + "StartTunnel called", P + "StartTunnel - Exception: " + BAD_VARIANT]),
 ]
 
+# --- seeded traffic ---------------------------------------------------------
+
+SEED = int(os.environ.get("TARVEX_HOSTILE_SEED", "1607"), 0)
+TRAFFIC = 2000
+# The channel's methods weighted over names that nearly match them.
+METHODS = ["startTunnel"] * 4 + ["stopTunnel"] * 3 + ["isConnected"] * 2 + [
+    "StartTunnel", "stopTunne", "isConnected ", "", "connect"]
+ACCEPTED_IDS = ["fuzz", "a", "Z-9", "x.y", "k=+_", "n" * 25]
+REFUSED_IDS = ["", "n" * 26, "fuzz.", "a b", "caf\u00e9", "..\\x", "a/b", "x\x00y", 'q"', "\r\n"]
+TEXTS = ACCEPTED_IDS + REFUSED_IDS + ["networkId", "config", "NetworkId", "config "]
+CONFIGS = ["", "x", driver.SAMPLE_CONFIG]
+OTHER_CHANNELS = ["tarvex/windows_vpn2", "tarvex/windows_vp", "Tarvex/windows_vpn", "tarvex/windows_vpn/", "x"]
+TYPED_LISTS = [(wire.Int32List, int), (wire.Int64List, int), (wire.Float64List, float), (wire.Float32List, float)]
+# The bytes a network id may hold, as the plugin accepts them (with at most 25 of them, not ending in a dot).
+TUNNEL_NAME_BYTES = frozenset(b"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_=+.-")
+INVALID_CONFIG = Error("INVALID_CONFIG", "No config provided")
+STOP_ERROR = Error("STOP_TUNNEL_ERROR", "Failed to stop tunnel: " + BAD_VARIANT)
+# What a start or stop may answer when its arguments cannot be read strictly.
+ANY_REPLY = {"startTunnel": [INVALID_START, INVALID_CONFIG, START_ERROR, Success(False)],
+             "stopTunnel": [INVALID_STOP, STOP_ERROR, Success(False), Success(True)]}
+
+
+class Layout(wire.Reader):
+    """wire.py's reading of a message that also notes where each type byte
+    and each size field lies. It gives up on nesting 32 deep, far deeper than
+    any call made here but short of the channel's own limit, past which the
+    channel reads the rest of a message as null."""
+
+    def __init__(self, data):
+        super().__init__(data)
+        self.types, self.sizes, self.depth = [], [], 0
+
+    def value(self):
+        if self.depth == 32:
+            raise ValueError("nested 32 deep")
+        self.types.append(self.pos)
+        self.depth += 1
+        try:
+            return super().value()
+        finally:
+            self.depth -= 1
+
+    def size(self):
+        self.sizes.append(self.pos)
+        return super().size()
+
+
+UNREADABLE = object()
+
+
+def read_call(data):
+    """The method name and the arguments as wire.py reads a message, UNREADABLE for what it cannot
+    read. Bytes after the call are ignored and missing arguments read as null, as the channel does."""
+    reader = Layout(data)
+    try:
+        name = reader.value()
+    except (wire.Truncated, ValueError):
+        return UNREADABLE, UNREADABLE
+    try:
+        return name, reader.value() if reader.pos < len(data) else None
+    except (wire.Truncated, ValueError):
+        return name, UNREADABLE
+
+
+def accepted(network_id):
+    data = network_id.encode("utf-8", "surrogateescape")
+    return 0 < len(data) <= 25 and data[-1:] != b"." and set(data) <= TUNNEL_NAME_BYTES
+
+
+def could_create_a_tunnel(data):
+    """A "startTunnel" with a configuration and an id that may be accepted (any id of tunnel-name
+    bytes only, of any length), or a message that might be read as one when wire.py cannot read it."""
+    if b"startTunnel" not in data or b"config" not in data:
+        return False  # no decoder finds that name or that key in bytes that lack them
+    name, arguments = read_call(data)
+    if UNREADABLE in (name, arguments):
+        return True
+    if name != "startTunnel" or not isinstance(arguments, dict):
+        return False
+    network_id, config = arguments.get("networkId", "tarvex_default"), arguments.get("config")
+    return (isinstance(network_id, str) and isinstance(config, str) and config != ""
+            and set(network_id.encode("utf-8", "surrogateescape")) <= TUNNEL_NAME_BYTES)
+
+
+def replies_owed(data):
+    """The replies a message on the plugin's channel may get: one when wire.py reads it whole."""
+    name, arguments = read_call(data)
+    if name not in ("startTunnel", "stopTunnel", "isConnected"):
+        return [NotImplementedReply()]  # no method name, or not one of the plugin's
+    if name == "isConnected":
+        return [Success(False)]
+    if arguments is UNREADABLE:
+        return ANY_REPLY[name]
+    if not isinstance(arguments, dict):
+        return [INVALID_START if name == "startTunnel" else INVALID_STOP]
+    network_id = arguments.get("networkId", "tarvex_default")
+    if not isinstance(network_id, str):
+        return [START_ERROR if name == "startTunnel" else STOP_ERROR]
+    if name == "stopTunnel":
+        return [Success(accepted(network_id))]  # no tunnel exists, so an accepted id is removed at once
+    if "config" not in arguments:
+        return [INVALID_CONFIG]
+    return [Success(False) if isinstance(arguments["config"], str) else START_ERROR]
+
+
+def envelope(reply):
+    if isinstance(reply, NotImplementedReply):
+        return b""
+    if isinstance(reply, Success):
+        return b"\x00" + value(reply.value)
+    return b"\x01" + value(reply.code) + value(reply.message or None) + value(reply.details)
+
+
+def random_text(rng):
+    if rng.random() < 0.7:
+        return rng.choice(TEXTS)
+    return bytes(rng.getrandbits(8) for _ in range(rng.randrange(12))).decode("utf-8", "surrogateescape")
+
+
+def random_value(rng, depth=0):
+    kind = rng.randrange(11 if depth < 2 else 9)
+    if kind < 3:
+        return [None, True, False][kind]
+    if kind == 3:
+        return rng.randint(-2**31, 2**31 - 1)
+    if kind == 4:
+        return wire.Int64(rng.randint(-2**63, 2**63 - 1))
+    if kind == 5:
+        return rng.uniform(-1e6, 1e6)
+    if kind == 6:
+        return random_text(rng)
+    if kind == 7:
+        return bytes(rng.getrandbits(8) for _ in range(rng.randrange(5)))
+    if kind == 8:
+        list_type, element = rng.choice(TYPED_LISTS)
+        return list_type(element(rng.randint(-9, 9)) for _ in range(rng.randrange(4)))
+    if kind == 9:
+        return [random_value(rng, depth + 1) for _ in range(rng.randrange(4))]
+    return {random_text(rng): random_value(rng, depth + 1) for _ in range(rng.randrange(4))}
+
+
+def random_call(rng):
+    """A method name, mostly the channel's, and arguments, mostly a map of "networkId" and "config"."""
+    method = rng.choice(METHODS) if rng.random() < 0.9 else random_text(rng)
+    if rng.random() < 0.2:
+        return wire.encode_method_call(method, random_value(rng))
+    entries = []
+    if rng.random() < 0.8:
+        entries.append(("networkId", rng.choice(ACCEPTED_IDS + REFUSED_IDS) if rng.random() < 0.9
+                        else random_value(rng, 1)))
+    if rng.random() < 0.8:
+        entries.append(("config", rng.choice(CONFIGS) if rng.random() < 0.9 else random_value(rng, 1)))
+    entries += [(random_text(rng) if rng.random() < 0.8 else rng.randint(-5, 5), random_value(rng, 1))
+                for _ in range(rng.randrange(3))]
+    rng.shuffle(entries)
+    return wire.encode_method_call(method, dict(entries))
+
+
+def damaged(rng, data):
+    """The encoded call damaged one way, and how."""
+    layout = Layout(data)
+    try:
+        layout.value()
+        layout.value()
+    except (wire.Truncated, ValueError):
+        pass  # an empty typed list written off its alignment does not read back as written
+    how = rng.randrange(5)
+    if how == 0:
+        return data[:rng.randrange(len(data))], "cut short"
+    if how == 1:
+        at = rng.choice(layout.types)
+        new = (data[at] + rng.randrange(1, 15)) % 15 if rng.random() < 0.7 else rng.randrange(15, 256)
+        return data[:at] + bytes([new]) + data[at + 1:], "type byte at %d made %d" % (at, new)
+    if how == 2:
+        at = rng.choice(layout.sizes)
+        width = {254: 3, 255: 5}.get(data[at], 1)
+        count = rng.choice([0xFFFFFFFF, 0x80000000, rng.randrange(0x10000, 2**32)])
+        return data[:at] + b"\xff" + struct.pack("<I", count) + data[at + width:], "count %d at %d" % (count, at)
+    if how == 3:
+        at, depth = rng.choice(layout.types), rng.choice([40, 255, 256, 257, 3000])
+        return data[:at] + b"\x0c\x01" * depth + data[at:], "%d lists around the value at %d" % (depth, at)
+    return data + bytes(rng.getrandbits(8) for _ in range(rng.randrange(1, 9))), "trailing bytes"
+
+
+def traffic(seed, count=TRAFFIC):
+    """(channel, bytes, what it is) for each message; every 100th is a plain "isConnected"."""
+    rng = random.Random(seed)
+    messages = []
+    while len(messages) < count:
+        if len(messages) % 100 == 99:
+            messages.append((driver.CHANNEL, wire.encode_method_call("isConnected"), "isConnected"))
+            continue
+        data, what = random_call(rng), "well-formed"
+        roll = rng.random()
+        if roll < 0.05:
+            data, what = bytes(rng.getrandbits(8) for _ in range(rng.randrange(20))), "random bytes"
+        elif roll < 0.55:
+            data, what = damaged(rng, data)
+        channel = rng.choice(OTHER_CHANNELS) if rng.random() < 0.1 else driver.CHANNEL
+        if not could_create_a_tunnel(data):
+            messages.append((channel, data, what))
+    return messages
+
+
 LOG_LINE = re.compile(rb"^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] WindowsVpnPlugin::[\x20-\x7e]*$")
 
 
@@ -129,7 +343,10 @@ class HostileInputTest(unittest.TestCase):
                       Call("stopTunnel", {"networkId": network_id})]
         for label, data, _, _ in HOSTILE_BYTES:
             steps += [Raw(data, label=label), Call("isConnected")]
-        steps += [Call(FORGED_METHOD), Call("isConnected"), Services(), Close()]
+        steps += [Call(FORGED_METHOD), Call("isConnected")]
+        cls.traffic = traffic(SEED)
+        steps += [Raw(data, channel=channel, label=what) for channel, data, what in cls.traffic]
+        steps += [Services(), Close()]
         made_folders = []
         try:
             for path, content in cls.probes.items():
@@ -184,8 +401,13 @@ class HostileInputTest(unittest.TestCase):
         o = self.outcome
         self.assertEqual(o.exit_code, 0, o.program_output)
         self.assertEqual(o.transcript_lines("error") + o.transcript_lines("misuse"), [])
-        self.assertEqual([c.status for c in o.calls], ["reply"] * len(o.calls))
         self.assertEqual(o.transcript[-1][1], "end")
+        # Each message is sent once and answered once, before the next one goes.
+        answers = [tuple(text.split(" ")[:2]) for _, text in o.transcript
+                   if text.split(" ", 1)[0] in ("sending", "reply", "unhandled", "noreply", "latereply")]
+        owed = [(word, c.channel) for c in o.calls
+                for word in ("sending", "reply" if c.channel == driver.CHANNEL else "unhandled")]
+        self.assertEqual(answers, owed, "seed %d" % SEED)
 
     def test_hostile_ids_are_refused_with_false(self):
         calls = self.outcome.calls[:2 * len(HOSTILE_IDS)]
@@ -220,6 +442,22 @@ class HostileInputTest(unittest.TestCase):
                 self.assertEqual(calls[2 * i + 1].reply, Success(False))
                 self.assertEqual(calls[2 * i + 1].reply_bytes, b"\x00\x02")
 
+    def test_seeded_traffic_gets_the_replies_owed(self):
+        calls = self.outcome.calls[-len(self.traffic):]
+        wrong = []
+        for i, ((channel, data, what), call) in enumerate(zip(self.traffic, calls)):
+            owed = replies_owed(data) if channel == driver.CHANNEL else []
+            if not (call.status == "reply" and call.reply_bytes in map(envelope, owed)
+                    or call.status == "unhandled" and not owed):
+                wrong.append("message %d (%s) on %s: %s\n  owed %s, got %s" % (
+                    i, what, channel, data.hex() or "(empty)",
+                    " or ".join(map(wire.describe_reply, owed)) or "unhandled", call.describe()))
+        self.assertEqual(len(calls), TRAFFIC)
+        self.assertEqual([c.reply_bytes for c in calls[99::100]], [b"\x00\x02"] * (TRAFFIC // 100))
+        if wrong:
+            self.fail("%d of %d messages, seed %d (TARVEX_HOSTILE_SEED=%d replays it), the first %d:\n%s"
+                      % (len(wrong), TRAFFIC, SEED, SEED, min(len(wrong), 5), "\n".join(wrong[:5])))
+
     @staticmethod
     def expected_log():
         """The log up to the call with FORGED_METHOD."""
@@ -252,8 +490,9 @@ class HostileInputTest(unittest.TestCase):
         rest = self.raw_lines()[len(self.expected_log()):]
         for line in rest:
             self.assertRegex(line, LOG_LINE)
-        self.assertEqual(self.outcome.log_messages[len(self.expected_log()):],
-                         [P + "HandleMethodCall called: " + escaped(FORGED_METHOD)] + is_connected_lines())
+        expected = [P + "HandleMethodCall called: " + escaped(FORGED_METHOD)] + is_connected_lines()
+        start = len(self.expected_log())
+        self.assertEqual(self.outcome.log_messages[start:start + len(expected)], expected)
 
 
 if __name__ == "__main__":
