@@ -96,10 +96,11 @@ struct Registry {
 };
 Registry& TheRegistry();
 
-// Handle checks at the top of the library functions. A null handle is
-// false; a handle the stand-in no longer knows (destroyed, released, or
-// never made) is also false, and the call is misuse: counted, reported to
-// the platform as "misuse <function>", and the function does nothing.
+// Handle checks at the top of the library functions. A handle the stand-in
+// no longer knows (destroyed, released, or never made) is false, and the call
+// is misuse: counted, reported to the platform as "misuse <function>", and
+// the function does nothing. A null handle is false too; for an engine, view
+// controller or registrar, which the library dereferences, it is misuse.
 bool CheckEngine(const FlutterDesktopEngine* engine, const char* function);
 bool CheckController(const FlutterDesktopViewController* controller, const char* function);
 bool CheckView(const FlutterDesktopView* view, const char* function);

@@ -213,9 +213,6 @@ FlutterDesktopEngine* FlutterDesktopEngineCreate(const FlutterDesktopEnginePrope
 }
 
 bool FlutterDesktopEngineDestroy(FlutterDesktopEngine* engine) {
-  if (engine == nullptr) {
-    return false;
-  }
   if (!standin::CheckEngine(engine, __func__)) {
     standin::CountInvalidDestroy();
     return false;
@@ -306,9 +303,6 @@ FlutterDesktopViewController* FlutterDesktopViewControllerCreate(int width, int 
 }
 
 void FlutterDesktopViewControllerDestroy(FlutterDesktopViewController* controller) {
-  if (controller == nullptr) {
-    return;
-  }
   if (!standin::CheckController(controller, __func__)) {
     standin::CountInvalidDestroy();
     return;
