@@ -58,6 +58,9 @@ class Platform {
   // Something worth a transcript line happened ("misuse <function>",
   // "fonts reloaded"); may run on any thread.
   virtual void Note(const std::string& line) = 0;
+
+  // The program asked that the library's output follow its standard streams.
+  virtual void OutputStreamsResynced() = 0;
 };
 
 // The build's platform, defined once per build.

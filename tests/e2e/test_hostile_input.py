@@ -185,7 +185,7 @@ class HostileInputTest(unittest.TestCase):
         self.assertEqual(o.exit_code, 0, o.program_output)
         self.assertEqual(o.transcript_lines("error") + o.transcript_lines("misuse"), [])
         self.assertEqual([c.status for c in o.calls], ["reply"] * len(o.calls))
-        self.assertEqual(o.transcript[-1][1], "end")
+        self.assertEqual([text for _, text in o.transcript[-2:]], ["end", "viewcontroller destroyed hidden"])
 
     def test_hostile_ids_are_refused_with_false(self):
         calls = self.outcome.calls[:2 * len(HOSTILE_IDS)]
