@@ -22,7 +22,10 @@ FlutterEngine::FlutterEngine(const ProjectBundle& project) {
   properties.engine_option_2 = project.engine_option_2();
 
   engine_ = FlutterDesktopEngineCreate(&properties);
-  messenger_ = std::make_unique<BinaryMessengerImpl>(FlutterDesktopEngineGetMessenger(engine_));
+  // A refused engine has no messenger to ask for: the messenger then works
+  // without one and reaches nothing.
+  messenger_ = std::make_unique<BinaryMessengerImpl>(
+      engine_ != nullptr ? FlutterDesktopEngineGetMessenger(engine_) : nullptr);
 }
 
 FlutterEngine::~FlutterEngine() {
@@ -45,11 +48,18 @@ FlutterDesktopPluginRegistrar* FlutterEngine::GetPluginRegistrar(const std::stri
   return FlutterDesktopEngineGetPluginRegistrar(engine_, plugin_name.c_str());
 }
 
-void FlutterEngine::ReloadSystemFonts() { FlutterDesktopEngineReloadSystemFonts(engine_); }
+void FlutterEngine::ReloadSystemFonts() {
+  if (engine_ != nullptr) {
+    FlutterDesktopEngineReloadSystemFonts(engine_);
+  }
+}
 
 void FlutterEngine::SetNextFrameCallback(std::function<void()> callback) {
   next_frame_callback_ = std::move(callback);
-  FlutterDesktopEngineSetNextFrameCallback(engine_, OnNextFrame, this);
+  // Without an engine no frame comes, and the callback never runs.
+  if (engine_ != nullptr) {
+    FlutterDesktopEngineSetNextFrameCallback(engine_, OnNextFrame, this);
+  }
 }
 
 void FlutterEngine::OnNextFrame(void* user_data) {

@@ -16,7 +16,8 @@ namespace flutter {
 // handed over to a view controller.
 class FlutterEngine : public PluginRegistry {
  public:
-  // Creates the engine; the handle is null when the library refused it.
+  // Creates the engine; the handle is null when the library refused it, and
+  // nothing below then reaches the library.
   explicit FlutterEngine(const ProjectBundle& project);
   // Destroys the engine unless it was handed over.
   ~FlutterEngine() override;

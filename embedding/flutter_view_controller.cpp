@@ -6,7 +6,12 @@ namespace flutter {
 
 FlutterViewController::FlutterViewController(int width, int height, const ProjectBundle& project)
     : engine_(std::make_shared<FlutterEngine>(project)) {
-  controller_ = FlutterDesktopViewControllerCreate(width, height, engine_->HandOverEngine());
+  FlutterDesktopEngine* engine = engine_->HandOverEngine();
+  // The library takes no refused (null) engine; without one there is no
+  // view controller either.
+  if (engine != nullptr) {
+    controller_ = FlutterDesktopViewControllerCreate(width, height, engine);
+  }
   if (controller_ == nullptr) {
     std::cerr << "Failed to create view controller." << std::endl;
     return;
@@ -24,14 +29,18 @@ FlutterViewController::~FlutterViewController() {
   engine_.reset();
 }
 
-void FlutterViewController::ForceRedraw() { FlutterDesktopViewControllerForceRedraw(controller_); }
+void FlutterViewController::ForceRedraw() {
+  if (controller_ != nullptr) {
+    FlutterDesktopViewControllerForceRedraw(controller_);
+  }
+}
 
 std::optional<FlutterDesktopLResult> FlutterViewController::HandleTopLevelWindowProc(
     FlutterDesktopWindowHandle window, FlutterDesktopWindowMessage message, FlutterDesktopWParam wparam,
     FlutterDesktopLParam lparam) {
   FlutterDesktopLResult result = 0;
-  if (!FlutterDesktopViewControllerHandleTopLevelWindowProc(controller_, window, message, wparam, lparam,
-                                                            &result)) {
+  if (controller_ == nullptr || !FlutterDesktopViewControllerHandleTopLevelWindowProc(
+                                    controller_, window, message, wparam, lparam, &result)) {
     return std::nullopt;
   }
   return result;

@@ -15,7 +15,8 @@ namespace flutter {
 class FlutterViewController {
  public:
   // `width` and `height` are physical pixels. When the library refuses the
-  // view controller, a line is printed and view() returns null.
+  // engine or the view controller, a line is printed, view() returns null and
+  // the calls below reach nothing in the library.
   FlutterViewController(int width, int height, const ProjectBundle& project);
   virtual ~FlutterViewController();
 

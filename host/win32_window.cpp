@@ -192,6 +192,9 @@ void Win32Window::Destroy() {
     DestroyWindow(window_handle_);
     window_handle_ = nullptr;
   }
+  // The child went with the window, or was taken away before: a window
+  // created later must not move or focus that handle.
+  child_content_ = nullptr;
   if (g_active_window_count == 0) {
     WindowClassRegistration::GetInstance()->UnregisterWindowClass();
   }

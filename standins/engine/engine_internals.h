@@ -58,6 +58,9 @@ class Platform {
   // Something worth a transcript line happened ("misuse <function>",
   // "fonts reloaded"); may run on any thread.
   virtual void Note(const std::string& line) = 0;
+
+  // The program asked that the library's output follow its standard streams.
+  virtual void OutputStreamsResynced() = 0;
 };
 
 // The build's platform, defined once per build.
@@ -96,10 +99,11 @@ struct Registry {
 };
 Registry& TheRegistry();
 
-// Handle checks at the top of the library functions. A null handle is
-// false; a handle the stand-in no longer knows (destroyed, released, or
-// never made) is also false, and the call is misuse: counted, reported to
-// the platform as "misuse <function>", and the function does nothing.
+// Handle checks at the top of the library functions. A handle the stand-in
+// no longer knows (destroyed, released, or never made) is false, and the call
+// is misuse: counted, reported to the platform as "misuse <function>", and
+// the function does nothing. A null handle is false too; for an engine, view
+// controller or registrar, which the library dereferences, it is misuse.
 bool CheckEngine(const FlutterDesktopEngine* engine, const char* function);
 bool CheckController(const FlutterDesktopViewController* controller, const char* function);
 bool CheckView(const FlutterDesktopView* view, const char* function);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iostream>
 #include <mutex>
+#include <string>
 #include <utility>
 
 #include "embedding/flutter_windows.h"
@@ -213,9 +214,6 @@ FlutterDesktopEngine* FlutterDesktopEngineCreate(const FlutterDesktopEnginePrope
 }
 
 bool FlutterDesktopEngineDestroy(FlutterDesktopEngine* engine) {
-  if (engine == nullptr) {
-    return false;
-  }
   if (!standin::CheckEngine(engine, __func__)) {
     standin::CountInvalidDestroy();
     return false;
@@ -306,9 +304,6 @@ FlutterDesktopViewController* FlutterDesktopViewControllerCreate(int width, int 
 }
 
 void FlutterDesktopViewControllerDestroy(FlutterDesktopViewController* controller) {
-  if (controller == nullptr) {
-    return;
-  }
   if (!standin::CheckController(controller, __func__)) {
     standin::CountInvalidDestroy();
     return;
@@ -339,22 +334,27 @@ void FlutterDesktopViewControllerForceRedraw(FlutterDesktopViewController* contr
 }
 
 bool FlutterDesktopViewControllerHandleTopLevelWindowProc(FlutterDesktopViewController* controller,
-                                                          FlutterDesktopWindowHandle /*window*/,
+                                                          FlutterDesktopWindowHandle window,
                                                           FlutterDesktopWindowMessage message,
-                                                          FlutterDesktopWParam /*wparam*/,
-                                                          FlutterDesktopLParam /*lparam*/,
+                                                          FlutterDesktopWParam wparam,
+                                                          FlutterDesktopLParam lparam,
                                                           FlutterDesktopLResult* result) {
   if (!standin::CheckController(controller, __func__) || result == nullptr) {
     return false;
   }
   // Only the messages a test asked for; everything else is the window's.
-  Registry& registry = TheRegistry();
-  std::lock_guard<std::mutex> guard(registry.mutex);
-  auto found = registry.answered_window_messages.find(message);
-  if (found == registry.answered_window_messages.end()) {
-    return false;
+  {
+    Registry& registry = TheRegistry();
+    std::lock_guard<std::mutex> guard(registry.mutex);
+    auto found = registry.answered_window_messages.find(message);
+    if (found == registry.answered_window_messages.end()) {
+      return false;
+    }
+    *result = found->second;
   }
-  *result = found->second;
+  ThePlatform().Note("answered " + std::to_string(message) + " " + std::to_string(wparam) + " " +
+                     std::to_string(lparam) + " window " +
+                     std::to_string(reinterpret_cast<uintptr_t>(window)));
   return true;
 }
 
@@ -622,6 +622,7 @@ void FlutterDesktopResyncOutputStreams(void) {
     ++registry.counts.output_stream_resyncs;
   }
   std::cerr << "tarvex stand-in engine: output streams resynchronised" << std::endl;
+  ThePlatform().OutputStreamsResynced();
 }
 
 uint32_t FlutterDesktopGetDpiForMonitor(FlutterDesktopMonitorHandle monitor) {

@@ -1,5 +1,7 @@
-// Recognises calls with handles the stand-in no longer knows. Under Wine a
-// use after free rarely crashes, so each such call is reported instead.
+// Recognises calls with handles the stand-in no longer knows, and with null
+// engine, view controller or registrar handles, which the library would
+// dereference. Under Wine a use after free rarely crashes, so each such call
+// is reported instead.
 
 #include <algorithm>
 #include <iostream>
@@ -36,10 +38,20 @@ bool Check(const Handle* handle, const char* function, IsKnown is_known) {
   return known;
 }
 
+// False, and misuse, for a null handle of a kind the library dereferences.
+bool NotNull(const void* handle, const char* function) {
+  if (handle == nullptr) {
+    NoteMisuse(function);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void NoteMisuse(const char* function) {
-  std::cerr << "tarvex stand-in engine: misuse: " << function << " with a handle that is gone" << std::endl;
+  std::cerr << "tarvex stand-in engine: misuse: " << function << " with a null handle or one that is gone"
+            << std::endl;
   {
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> guard(registry.mutex);
@@ -49,11 +61,17 @@ void NoteMisuse(const char* function) {
 }
 
 bool CheckEngine(const FlutterDesktopEngine* engine, const char* function) {
+  if (!NotNull(engine, function)) {
+    return false;
+  }
   return Check(engine, function,
                [engine](const Registry& registry) { return Contains(registry.engines, engine); });
 }
 
 bool CheckController(const FlutterDesktopViewController* controller, const char* function) {
+  if (!NotNull(controller, function)) {
+    return false;
+  }
   return Check(controller, function,
                [controller](const Registry& registry) { return Contains(registry.controllers, controller); });
 }
@@ -72,6 +90,9 @@ bool CheckMessenger(const FlutterDesktopMessenger* messenger, const char* functi
 }
 
 bool CheckRegistrar(const FlutterDesktopPluginRegistrar* registrar, const char* function) {
+  if (!NotNull(registrar, function)) {
+    return false;
+  }
   // A registrar lives as long as its engine.
   return Check(registrar, function, [registrar](const Registry& registry) {
     return std::any_of(

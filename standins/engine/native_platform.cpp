@@ -35,6 +35,7 @@ class NativePlatform : public Platform {
   bool OffersRegistrar(const std::string& /*plugin_name*/) override { return true; }
   // Tests read the counts; there is no transcript natively.
   void Note(const std::string& /*line*/) override {}
+  void OutputStreamsResynced() override {}
 
   uint32_t DpiForMonitor(FlutterDesktopMonitorHandle monitor) override {
     if (monitor == nullptr) {

@@ -40,8 +40,9 @@ struct Counts {
   // Destruction calls with a handle that is already gone, or that is not the
   // caller's to destroy (an engine owned by a view controller).
   int invalid_destroy_calls = 0;
-  // Calls with a handle the stand-in has destroyed (or never made), a
-  // messenger after its last release, or a second destroy.
+  // Calls with a handle the stand-in has destroyed (or never made), a null
+  // engine, view controller or registrar, a messenger after its last
+  // release, or a second destroy.
   int misuse_calls = 0;
   // Responses the stand-in refused: a handle used twice or unknown, or a
   // response after the engine had gone.

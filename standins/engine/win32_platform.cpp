@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <io.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "standins/engine/engine_internals.h"
@@ -83,26 +87,44 @@ std::string TopLevelState(HWND view) {
   return IsWindowVisible(top_level) ? "visible" : "hidden";
 }
 
-// TARVEX_STANDIN_ANSWER_MESSAGE, "<message>=<result>": every view controller
-// answers that top-level window message itself.
-void AnswerConfiguredWindowMessage() {
+// TARVEX_STANDIN_ANSWER_MESSAGE, "<message>=<result>" separated by commas:
+// every view controller answers these top-level window messages itself.
+void AnswerConfiguredWindowMessages() {
   std::wstring setting;
   if (!ReadEnvironment(L"TARVEX_STANDIN_ANSWER_MESSAGE", &setting)) {
     return;
   }
   const std::string text = ToUtf8(setting);
-  const size_t equals = text.find('=');
-  int64_t message = 0;
-  int64_t result = 0;
-  if (equals == std::string::npos ||
-      !ParseNumber(std::string_view(text).substr(0, equals), false, &message) ||
-      !ParseNumber(std::string_view(text).substr(equals + 1), true, &result) || message > 0xFFFFFFFF) {
-    std::cerr << "tarvex stand-in engine: TARVEX_STANDIN_ANSWER_MESSAGE is not <message>=<result>: " << text
-              << std::endl;
-    return;
+  for (size_t start = 0; start <= text.size();) {
+    const size_t comma = std::min(text.find(',', start), text.size());
+    const std::string_view entry = std::string_view(text).substr(start, comma - start);
+    start = comma + 1;
+    const size_t equals = entry.find('=');
+    int64_t message = 0;
+    int64_t result = 0;
+    if (equals == std::string_view::npos || !ParseNumber(entry.substr(0, equals), false, &message) ||
+        !ParseNumber(entry.substr(equals + 1), true, &result) || message > 0xFFFFFFFF) {
+      std::cerr << "tarvex stand-in engine: TARVEX_STANDIN_ANSWER_MESSAGE is not <message>=<result>: " << text
+                << std::endl;
+      return;
+    }
+    AnswerWindowMessage(static_cast<FlutterDesktopWindowMessage>(message),
+                        static_cast<FlutterDesktopLResult>(result));
   }
-  AnswerWindowMessage(static_cast<FlutterDesktopWindowMessage>(message),
-                      static_cast<FlutterDesktopLResult>(result));
+}
+
+// Where a standard stream of the C library writes: "console" (a character
+// device; a console opened for writing only does not answer
+// GetConsoleMode), "file" or "other".
+std::string StreamTarget(std::FILE* stream) {
+  switch (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))))) {
+    case FILE_TYPE_CHAR:
+      return "console";
+    case FILE_TYPE_DISK:
+      return "file";
+    default:
+      return "other";
+  }
 }
 
 Win32EngineData& DataOf(FlutterDesktopEngine& engine) {
@@ -121,6 +143,13 @@ class Win32Platform : public Platform {
     ProcessTranscript()->WriteLine(EngineLine(
         utf8(properties.assets_path), utf8(properties.icu_data_path), utf8(properties.aot_library_path),
         properties.dart_entrypoint, properties.dart_entrypoint_argc, properties.dart_entrypoint_argv));
+    // The program settles its console before it starts the engine: alone on
+    // one it made, or sharing its parent's.
+    DWORD attached[2] = {};
+    const DWORD processes = GetConsoleProcessList(attached, 2);
+    if (processes > 0) {
+      ProcessTranscript()->WriteLine(processes == 1 ? "console own" : "console shared");
+    }
     if (properties.assets_path == nullptr) {
       std::cerr << "tarvex stand-in engine: no assets path" << std::endl;
       ProcessTranscript()->WriteLine("refused engine");
@@ -143,7 +172,7 @@ class Win32Platform : public Platform {
     // The creating thread is the platform thread: everything posted runs on
     // its message loop.
     Dispatcher::Get();
-    AnswerConfiguredWindowMessage();
+    AnswerConfiguredWindowMessages();
     auto data = std::make_unique<Win32EngineData>();
     data->first_frame_due =
         std::chrono::steady_clock::now() +
@@ -187,6 +216,7 @@ class Win32Platform : public Platform {
   }
 
   void DestroyView(FlutterDesktopViewController& controller) override {
+    ProcessTranscript()->WriteLine("viewcontroller destroyed " + TopLevelState(controller.view.window));
     // The host may have destroyed it already, with its own window.
     if (controller.view.window != nullptr && IsWindow(controller.view.window)) {
       DestroyWindow(controller.view.window);
@@ -263,6 +293,11 @@ class Win32Platform : public Platform {
   }
 
   void Note(const std::string& line) override { ProcessTranscript()->WriteLine(line); }
+
+  void OutputStreamsResynced() override {
+    ProcessTranscript()->WriteLine("resync stdout " + StreamTarget(stdout) + " stderr " +
+                                   StreamTarget(stderr));
+  }
 
  private:
   static std::chrono::milliseconds ReplyTimeout() {

@@ -76,6 +76,12 @@ TEST_F(EngineTest, RefusedEngineLeavesTheControllerWithoutViewOrRegistrar) {
   EXPECT_EQ(controller_->engine()->GetPluginRegistrar("tarvex/windows_vpn"), nullptr);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "Cannot get plugin registrar on an engine that isn't running; call Run first.\n");
+  // None of these reaches the library with the null handles (TearDown counts
+  // misuse).
+  controller_->ForceRedraw();
+  EXPECT_FALSE(controller_->HandleTopLevelWindowProc(nullptr, 0x001D, 0, 0).has_value());
+  controller_->engine()->ReloadSystemFonts();
+  controller_->engine()->SetNextFrameCallback([] {});
 }
 
 TEST_F(EngineTest, NextFrameCallbackRunsOnceAndMaySetTheFollowingOne) {

@@ -30,7 +30,7 @@ class DefaultScenarioTest(unittest.TestCase):
         self.assertEqual(o.exit_code, 0, o.program_output)
         self.assertEqual(o.transcript_lines("error"), [])
         self.assertEqual(o.transcript_lines("misuse"), [])
-        self.assertEqual(o.transcript[-1][1], "end")
+        self.assertEqual([text for _, text in o.transcript[-2:]], ["end", "viewcontroller destroyed hidden"])
 
     def test_every_call_gets_its_reply_in_order(self):
         calls = self.outcome.calls

@@ -401,7 +401,7 @@ class HostileInputTest(unittest.TestCase):
         o = self.outcome
         self.assertEqual(o.exit_code, 0, o.program_output)
         self.assertEqual(o.transcript_lines("error") + o.transcript_lines("misuse"), [])
-        self.assertEqual(o.transcript[-1][1], "end")
+        self.assertEqual([text for _, text in o.transcript[-2:]], ["end", "viewcontroller destroyed hidden"])
         # Each message is sent once and answered once, before the next one goes.
         answers = [tuple(text.split(" ")[:2]) for _, text in o.transcript
                    if text.split(" ", 1)[0] in ("sending", "reply", "unhandled", "noreply", "latereply")]

@@ -1,6 +1,7 @@
 #include "tests/host/host_process.h"
 
 #include <algorithm>
+#include <array>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -92,6 +93,18 @@ std::wstring EnvironmentBlock(const std::map<std::wstring, std::wstring>& extra)
   return block;
 }
 
+using StandardHandles = std::array<HANDLE, 3>;
+
+StandardHandles GetStandardHandles() {
+  return {GetStdHandle(STD_INPUT_HANDLE), GetStdHandle(STD_OUTPUT_HANDLE), GetStdHandle(STD_ERROR_HANDLE)};
+}
+
+void SetStandardHandles(const StandardHandles& handles) {
+  SetStdHandle(STD_INPUT_HANDLE, handles[0]);
+  SetStdHandle(STD_OUTPUT_HANDLE, handles[1]);
+  SetStdHandle(STD_ERROR_HANDLE, handles[2]);
+}
+
 struct FoundWindow {
   DWORD process_id;
   HWND window;
@@ -177,11 +190,27 @@ HostProcess::HostProcess(const HostSetup& setup) : folder_(FreshFolder()) {
   if (!setup.arguments.empty()) {
     command_line += L" " + setup.arguments;
   }
+  if (setup.parent_console) {
+    // A console of the test's own. AllocConsole points the standard handles
+    // at it, and (under Wine) FreeConsole closes whatever they are then: the
+    // test's own handles, its output, are put back in between.
+    const StandardHandles test_handles = GetStandardHandles();
+    FreeConsole();
+    console_made_ = AllocConsole() != FALSE;
+    console_handles_ = GetStandardHandles();
+    SetStandardHandles(test_handles);
+  }
+  // Without the test's console (Wine gives one even to a GUI program).
+  DWORD flags = CREATE_UNICODE_ENVIRONMENT | DETACHED_PROCESS;
+  if (setup.debugged) {
+    flags |= DEBUG_ONLY_THIS_PROCESS;
+  }
   start_time_ = std::chrono::steady_clock::now();
-  if (CreateProcessW(program.c_str(), &command_line[0], nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-                     &block[0], folder_.c_str(), &startup, &information)) {
+  if (CreateProcessW(program.c_str(), &command_line[0], nullptr, nullptr, TRUE, flags, &block[0],
+                     folder_.c_str(), &startup, &information)) {
     process_ = information.hProcess;
     process_id_ = information.dwProcessId;
+    debugging_ = setup.debugged;
     CloseHandle(information.hThread);
   }
   CloseHandle(output);
@@ -191,13 +220,49 @@ HostProcess::HostProcess(const HostSetup& setup) : folder_(FreshFolder()) {
 HostProcess::~HostProcess() {
   if (process_ != nullptr) {
     if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
-      TerminateProcess(process_, 99);
-      WaitForSingleObject(process_, 10000);
+      EndByForce();
     }
     CloseHandle(process_);
   }
+  if (console_made_) {
+    const StandardHandles test_handles = GetStandardHandles();
+    SetStandardHandles(console_handles_);
+    FreeConsole();
+    SetStandardHandles(test_handles);
+  }
   std::error_code ignored;
   fs::remove_all(folder_, ignored);
+}
+
+bool HostProcess::Debug(std::chrono::steady_clock::time_point deadline) {
+  while (debugging_) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    DEBUG_EVENT event = {};
+    if (left.count() <= 0 || !WaitForDebugEvent(&event, static_cast<DWORD>(left.count()))) {
+      return false;
+    }
+    DWORD status = DBG_CONTINUE;
+    if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT && event.u.CreateProcessInfo.hFile != nullptr) {
+      CloseHandle(event.u.CreateProcessInfo.hFile);
+    } else if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT && event.u.LoadDll.hFile != nullptr) {
+      CloseHandle(event.u.LoadDll.hFile);
+    } else if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT &&
+               event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT) {
+      // The loader's breakpoint is the debugger's; any other exception is
+      // the program's own to handle.
+      status = DBG_EXCEPTION_NOT_HANDLED;
+    }
+    debugging_ = event.dwDebugEventCode != EXIT_PROCESS_DEBUG_EVENT;
+    ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+  }
+  return true;
+}
+
+void HostProcess::EndByForce() {
+  TerminateProcess(process_, 99);
+  Debug(std::chrono::steady_clock::now() + std::chrono::seconds(10));
+  WaitForSingleObject(process_, 10000);
 }
 
 HWND HostProcess::WaitForWindow(bool visible, std::chrono::milliseconds limit) const {
@@ -217,9 +282,9 @@ std::optional<DWORD> HostProcess::WaitForExit(std::chrono::milliseconds limit) {
   if (process_ == nullptr) {
     return std::nullopt;
   }
-  if (WaitForSingleObject(process_, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0) {
-    TerminateProcess(process_, 99);
-    WaitForSingleObject(process_, 10000);
+  if (!Debug(std::chrono::steady_clock::now() + limit) ||
+      WaitForSingleObject(process_, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0) {
+    EndByForce();
     return std::nullopt;
   }
   DWORD exit_code = 0;

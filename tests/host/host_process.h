@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -39,6 +40,14 @@ struct HostSetup {
   bool without_bundle = false;
   // With a private copy: put the recording dwmapi.dll stand-in beside it.
   bool with_dwmapi_standin = false;
+  // The program starts without a console, as from Explorer. True: the test
+  // has one for it to attach to, as a console window has for a program
+  // started from it.
+  bool parent_console = false;
+  // Started as a debugged process with the test as its debugger. It stands
+  // still at each debug event until WaitForExit answers them, so wait for
+  // nothing else first.
+  bool debugged = false;
 };
 
 // A text file's contents, or its lines (LF or CR LF); empty when it does
@@ -64,7 +73,7 @@ class HostProcess {
   HWND WaitForWindow(bool visible, std::chrono::milliseconds limit) const;
 
   // The exit code; nothing when the program has not ended within `limit`,
-  // and is then ended by force.
+  // and is then ended by force. Runs the debug loop of a debugged program.
   std::optional<DWORD> WaitForExit(std::chrono::milliseconds limit);
 
   // Transcript lines, plugin registrations and title-bar calls as far as
@@ -78,9 +87,20 @@ class HostProcess {
   std::string DebugLog() const { return ReadText(folder_ / "appdata" / "Tarvex" / "windows_vpn_debug.log"); }
 
  private:
+  // Answers the debug events of a debugged program until it has exited
+  // (true) or `deadline` has passed.
+  bool Debug(std::chrono::steady_clock::time_point deadline);
+  void EndByForce();
+
   std::filesystem::path folder_;
   HANDLE process_ = nullptr;
   DWORD process_id_ = 0;
+  // A debugged program that has not exited yet.
+  bool debugging_ = false;
+  // The console the test made for the program, and its standard handles;
+  // freed when the program has ended.
+  bool console_made_ = false;
+  std::array<HANDLE, 3> console_handles_ = {};
   std::chrono::steady_clock::time_point start_time_;
 };
 

@@ -20,10 +20,12 @@ using testing::IsEmpty;
 using testing::Not;
 using testing::StartsWith;
 
+// Each registration, on the main thread, in the single-threaded apartment
+// the program set up for it.
 std::vector<std::string> AllPluginsRegisteredWithTheirOwnRegistrars() {
   std::vector<std::string> lines;
   for (const PluginLibrary& plugin : kPluginLibraries) {
-    lines.push_back(std::string(plugin.registrar_name) + " " + plugin.registrar_name);
+    lines.push_back(std::string(plugin.registrar_name) + " " + plugin.registrar_name + " mainsta");
   }
   return lines;
 }
@@ -46,18 +48,24 @@ TEST_F(HostProgramTest,
       host.Transcript(),
       ElementsAre(EngineLine("arguments 0 null"), "frame 1 hidden visible", "frame 2 visible visible",
                   MatchesLine("window 10 10 1280 720 visible client (\\d+) (\\d+) view 0 0 \\1 \\2 focus"),
-                  MatchesLine("reply tarvex/windows_vpn 000[12]"), "end"));
+                  MatchesLine("reply tarvex/windows_vpn 000[12]"), "end",
+                  // While the view was still a window: before the quit message.
+                  "viewcontroller destroyed hidden"));
   EXPECT_THAT(host.PluginRecord(), ElementsAreArray(AllPluginsRegisteredWithTheirOwnRegistrars()));
   EXPECT_THAT(host.DebugLog(), HasSubstr("WindowsVpnPlugin::HandleMethodCall called: isConnected"));
 
-  // The first copy let go of its single-instance mutex: the next starts at once.
+  // The first copy let go of its single-instance mutex: the name is free at
+  // once. Whoever holds it turns the next copy away.
+  HANDLE held = CreateMutexW(nullptr, TRUE, L"TarvexSingleInstance");
+  const DWORD held_error = GetLastError();
+  EXPECT_NE(held_error, static_cast<DWORD>(ERROR_ALREADY_EXISTS));
   HostSetup next;
   next.environment = {{L"TARVEX_STANDIN_ACCEPT_DIALOGS", L"1"}};
   next.script = {"close"};
   HostProcess& next_host = Start(next);
-  EXPECT_EQ(next_host.WaitForExit(kProgramLimit), 0u);
-  EXPECT_THAT(next_host.Transcript(), Contains("frame 1 hidden visible"));
-  EXPECT_THAT(next_host.Transcript(), Not(Contains(StartsWith("dialog "))));
+  EXPECT_EQ(next_host.WaitForExit(kProgramLimit), 1u);
+  EXPECT_THAT(next_host.Transcript(), ElementsAre("dialog Tarvex | Tarvex is already running. | icon error"));
+  CloseHandle(held);
 }
 
 TEST_F(HostProgramTest, ASecondCopyShowsTheMessageBoxAndExitsOneWhileTheFirstRunsOn) {
@@ -93,9 +101,11 @@ TEST_F(HostProgramTest, AQuitMessageWhileTheWindowIsOpenEndsTheProgramWithZeroAn
   // it once it was going (no "misuse" line). The empty script may or may not
   // have run out before the quit message came.
   const std::string engine = EngineLine("arguments 0 null");
-  EXPECT_THAT(host.Transcript(),
-              AnyOf(ElementsAre(engine, "frame 1 hidden visible", "frame 2 visible visible"),
-                    ElementsAre(engine, "frame 1 hidden visible", "frame 2 visible visible", "end")));
+  const std::string destroyed = "viewcontroller destroyed visible";
+  EXPECT_THAT(
+      host.Transcript(),
+      AnyOf(ElementsAre(engine, "frame 1 hidden visible", "frame 2 visible visible", destroyed),
+            ElementsAre(engine, "frame 1 hidden visible", "frame 2 visible visible", "end", destroyed)));
 
   HostSetup next;
   next.environment = {{L"TARVEX_STANDIN_ACCEPT_DIALOGS", L"1"}};
@@ -127,12 +137,12 @@ TEST_F(HostProgramTest, StartUpRegistersTheExternalPluginsInOrderThenItsOwnThenS
   std::vector<std::string> plugins_with_null;
   for (const PluginLibrary& plugin : kPluginLibraries) {
     expected.push_back(std::string("noregistrar ") + plugin.registrar_name);
-    plugins_with_null.push_back(std::string(plugin.registrar_name) + " null");
+    plugins_with_null.push_back(std::string(plugin.registrar_name) + " null mainsta");
   }
   // The view is the window's child before the first frame (else "parked"),
   // and the window is shown by that frame's callback.
   expected.insert(expected.end(), {"noregistrar tarvex/windows_vpn", "frame 1 hidden visible",
-                                   "frame 2 visible visible", "end"});
+                                   "frame 2 visible visible", "end", "viewcontroller destroyed hidden"});
   EXPECT_THAT(host.Transcript(), ElementsAreArray(expected));
   EXPECT_THAT(host.PluginRecord(), ElementsAreArray(plugins_with_null));
 }
@@ -168,9 +178,35 @@ TEST_F(HostProgramTest, WithoutRegistrarsStartUpGoesOnAndPluginsGetTheNullHandle
   EXPECT_THAT(transcript, Contains("noregistrar tarvex/windows_vpn"));
   EXPECT_THAT(transcript, Contains("unhandled tarvex/windows_vpn"));
   std::vector<std::string> expected = AllPluginsRegisteredWithTheirOwnRegistrars();
-  expected[5] = "RivePlugin null";
+  expected[5] = "RivePlugin null mainsta";
   EXPECT_THAT(host.PluginRecord(), ElementsAreArray(expected));
   EXPECT_THAT(host.DebugLog(), IsEmpty());
+}
+
+TEST_F(HostProgramTest, UnderADebuggerTheProgramKeepsItsParentsConsoleOrOpensOneItsOutputFollows) {
+  struct Case {
+    bool parent_console;
+    std::vector<std::string> console_lines;
+  };
+  const Case cases[] = {
+      {false, {"resync stdout console stderr console", "console own"}},
+      {true, {"console shared"}},
+  };
+  for (const Case& test_case : cases) {
+    HostSetup setup;
+    setup.debugged = true;
+    setup.parent_console = test_case.parent_console;
+    setup.script = {"close"};
+    HostProcess& host = Start(setup);
+    EXPECT_EQ(host.WaitForExit(kProgramLimit), 0u);
+    std::vector<std::string> console_lines;
+    for (const std::string& line : host.Transcript()) {
+      if (line.rfind("console ", 0) == 0 || line.rfind("resync ", 0) == 0) {
+        console_lines.push_back(line);
+      }
+    }
+    EXPECT_EQ(console_lines, test_case.console_lines) << "parent console " << test_case.parent_console;
+  }
 }
 
 TEST_F(HostProgramTest, CommandLineArgumentsAfterTheProgramPathReachTheEngine) {

@@ -3,7 +3,11 @@
 // DPI changes, the engine first in line for messages, a theme-following
 // title bar.
 
+#include <cstdint>
+#include <regex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/host/host_program_fixture.h"
 
@@ -97,17 +101,45 @@ TEST_F(HostProgramTest,
                   filling("15 15 1920 1080", "focus"), filling("15 15 1000 700", "focus"),
                   filling("15 15 1000 700", "nofocus"), "window result 0", filling("15 15 1000 700", "focus"),
                   "window result 0", filling("100 120 1600 900", "focus"), "window result 0",
-                  filling("100 120 1600 900", "focus"), "fonts reloaded", "window result 0", "end"));
+                  filling("100 120 1600 900", "focus"), "fonts reloaded", "window result 0", "end",
+                  "viewcontroller destroyed hidden"));
 }
 
 TEST_F(HostProgramTest, AMessageTheEngineAnswersGetsTheEnginesResultAndNeverReachesTheWindow) {
   HostSetup setup;
-  setup.environment = {{L"TARVEX_STANDIN_ANSWER_MESSAGE", L"0x001D=7"}};
-  setup.script = {"window send 0x001D 0 0", "close"};
+  setup.environment = {{L"TARVEX_STANDIN_ANSWER_MESSAGE", L"0x001D=7,0x0005=3"}};
+  setup.script = {"window send 0x001D 0 0", "window send 0x0005 0 0x00C80064",
+                  "window report",          "window resize 1000 700",
+                  "window report",          "close"};
   HostProcess& host = Start(setup);
+  const HWND window = host.WaitForWindow(false, kProgramLimit);
   EXPECT_EQ(host.WaitForExit(kProgramLimit), 0u);
-  EXPECT_THAT(host.Transcript(), Contains("window result 7"));
-  EXPECT_THAT(host.Transcript(), Not(Contains("fonts reloaded")));
+  const std::vector<std::string> transcript = host.Transcript();
+  const std::string window_number = std::to_string(reinterpret_cast<uintptr_t>(window));
+  EXPECT_THAT(transcript, Contains("answered 29 0 0 window " + window_number));
+  EXPECT_THAT(transcript, Contains("window result 7"));
+  EXPECT_THAT(transcript, Not(Contains("fonts reloaded")));
+  EXPECT_THAT(transcript, Contains("answered 5 0 13107300 window " + window_number));
+  EXPECT_THAT(transcript, Contains("window result 3"));
+
+  // The resize's WM_SIZE reached the engine with the new client size, and
+  // not the window: the view kept the size it had.
+  const std::regex report("window .* client (\\d+) (\\d+) view 0 0 (\\d+) (\\d+) \\w+");
+  std::vector<std::smatch> reports;
+  for (const std::string& line : transcript) {
+    std::smatch match;
+    if (std::regex_match(line, match, report)) {
+      reports.push_back(match);
+    }
+  }
+  ASSERT_EQ(reports.size(), 2u) << testing::PrintToString(transcript);
+  const int width = std::stoi(reports[1][1]);
+  const int height = std::stoi(reports[1][2]);
+  EXPECT_THAT(transcript,
+              Contains("answered 5 0 " + std::to_string(height << 16 | width) + " window " + window_number));
+  EXPECT_EQ(reports[1][3], reports[0][1]);
+  EXPECT_EQ(reports[1][4], reports[0][2]);
+  EXPECT_NE(reports[1][1], reports[0][1]);
 }
 
 // The user's app theme, as the program reads it from the registry.

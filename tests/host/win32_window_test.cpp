@@ -16,8 +16,18 @@ class TestWindow : public Win32Window {
  public:
   explicit TestWindow(bool create_succeeds = true) : create_succeeds_(create_succeeds) {}
 
+  // The flags of the last position change the window was asked for.
+  UINT position_flags = 0;
+
  protected:
   bool OnCreate() override { return create_succeeds_; }
+
+  LRESULT MessageHandler(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept override {
+    if (message == WM_WINDOWPOSCHANGING) {
+      position_flags = reinterpret_cast<const WINDOWPOS*>(lparam)->flags;
+    }
+    return Win32Window::MessageHandler(window, message, wparam, lparam);
+  }
 
  private:
   bool create_succeeds_;
@@ -112,6 +122,9 @@ TEST_F(Win32WindowTest, TheWindowHasItsTitleStyleAndClassFields) {
   EXPECT_EQ(info.style, static_cast<UINT>(CS_HREDRAW | CS_VREDRAW));
   EXPECT_EQ(info.cbClsExtra, 0);
   EXPECT_EQ(info.cbWndExtra, 0);
+  // The program's icon group, which this test program carries as well.
+  EXPECT_NE(info.hIcon, nullptr);
+  EXPECT_EQ(info.hIcon, LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(101)));
   EXPECT_EQ(info.hCursor, LoadCursorW(nullptr, IDC_ARROW));
   EXPECT_EQ(info.hbrBackground, nullptr);
   EXPECT_EQ(info.lpszMenuName, nullptr);
@@ -150,6 +163,42 @@ TEST_F(Win32WindowTest, AWindowIsBoundOnceToTheObjectThatCreatedItAndNeverToNoOb
   SendMessageW(unbound, WM_CLOSE, 0, 0);
   EXPECT_FALSE(IsWindow(unbound));
   EXPECT_EQ(owner.GetHandle(), window);
+}
+
+TEST_F(Win32WindowTest, ADpiChangeTakesTheSuggestedRectangleWithoutChangingOrderOrActivation) {
+  TestWindow window;
+  ASSERT_TRUE(window.Create(L"tarvex", {10, 10}, {200, 100}));
+  RECT suggested = {30, 40, 330, 240};
+  EXPECT_EQ(SendMessageW(window.GetHandle(), WM_DPICHANGED, MAKEWPARAM(144, 144),
+                         reinterpret_cast<LPARAM>(&suggested)),
+            0);
+  RECT placed = {};
+  GetWindowRect(window.GetHandle(), &placed);
+  EXPECT_TRUE(EqualRect(&placed, &suggested));
+  EXPECT_EQ(window.position_flags & (SWP_NOZORDER | SWP_NOACTIVATE),
+            static_cast<UINT>(SWP_NOZORDER | SWP_NOACTIVATE));
+}
+
+TEST_F(Win32WindowTest, ASecondCreateForgetsTheChildOfTheFirstWindow) {
+  // A child its owner took elsewhere before the window was created again.
+  HWND holder = CreateWindowExW(0, L"STATIC", L"holder", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, nullptr,
+                                nullptr, nullptr, nullptr);
+  HWND child =
+      CreateWindowExW(0, L"STATIC", L"child", WS_CHILD, 0, 0, 50, 40, holder, nullptr, nullptr, nullptr);
+  TestWindow window;
+  ASSERT_TRUE(window.Create(L"first", {10, 10}, {400, 300}));
+  window.SetChildContent(child);
+  SetParent(child, holder);
+  MoveWindow(child, 5, 5, 50, 40, FALSE);
+
+  ASSERT_TRUE(window.Create(L"second", {10, 10}, {400, 300}));
+  SendMessageW(window.GetHandle(), WM_SIZE, SIZE_RESTORED, MAKELPARAM(400, 300));
+  RECT child_rect = {};
+  GetWindowRect(child, &child_rect);
+  MapWindowPoints(nullptr, holder, reinterpret_cast<POINT*>(&child_rect), 2);
+  const RECT unmoved = {5, 5, 55, 45};
+  EXPECT_TRUE(EqualRect(&child_rect, &unmoved));
+  DestroyWindow(holder);
 }
 
 TEST_F(Win32WindowTest, ARefusingCreationHookFailsCreate) {
