@@ -106,10 +106,13 @@ Handle OpenTrustedFolder(WindowsApi& windows, const std::string& path, MissingFo
   }
 
   // Without delete sharing nobody can rename or remove the folder while it is
-  // held. A reparse point is opened itself, not followed, so that it shows.
-  OwnedHandle folder(windows, windows.CreateFileA(path.c_str(), kReadControl | kFileReadAttributes,
-                                                  kFileShareRead | kFileShareWrite, nullptr, kOpenExisting,
-                                                  kFileFlagBackupSemantics | kFileFlagOpenReparsePoint));
+  // held; only an opener with data access (listing, for a folder) takes part
+  // in sharing, so the handle asks for it. A reparse point is opened itself,
+  // not followed, so that it shows.
+  OwnedHandle folder(
+      windows, windows.CreateFileA(path.c_str(), kFileListDirectory | kReadControl | kFileReadAttributes,
+                                   kFileShareRead | kFileShareWrite, nullptr, kOpenExisting,
+                                   kFileFlagBackupSemantics | kFileFlagOpenReparsePoint));
   if (!folder) {
     return nullptr;
   }

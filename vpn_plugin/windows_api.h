@@ -91,6 +91,7 @@ constexpr Dword kFileAttributeReparsePoint = 0x400;
 constexpr Dword kGenericWrite = 0x40000000;
 constexpr Dword kReadControl = 0x00020000;
 constexpr Dword kFileReadAttributes = 0x0080;
+constexpr Dword kFileListDirectory = 0x0001;
 constexpr Dword kFileShareRead = 0x01;
 constexpr Dword kFileShareWrite = 0x02;
 constexpr Dword kCreateNew = 1;

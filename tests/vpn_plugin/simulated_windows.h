@@ -442,10 +442,13 @@ class SimulatedWindows : public WindowsApi {
   Handle CreateFileA(const char* path, Dword access, Dword share, SecurityDescriptor descriptor,
                      Dword disposition, Dword flags) override {
     // Files are only ever created new. A folder is opened as it is (a
-    // junction itself, not where it leads) and shared for anything but
-    // deletion, so nobody can rename or replace it while it is held.
+    // junction itself, not where it leads), to be listed (an access that
+    // takes part in sharing), its owner and attributes read, and shared for
+    // anything but deletion, so nobody can rename or replace it while it is
+    // held.
     const bool folder = disposition == kOpenExisting;
-    EXPECT_TRUE(folder ? descriptor == nullptr && share == (kFileShareRead | kFileShareWrite) &&
+    EXPECT_TRUE(folder ? access == (kFileListDirectory | kReadControl | kFileReadAttributes) &&
+                             descriptor == nullptr && share == (kFileShareRead | kFileShareWrite) &&
                              flags == (kFileFlagBackupSemantics | kFileFlagOpenReparsePoint)
                        : disposition == kCreateNew && flags == kFileAttributeNormal);
     file_creations.push_back(
