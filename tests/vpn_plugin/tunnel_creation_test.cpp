@@ -120,9 +120,11 @@ struct FolderCase {
 TEST_F(TunnelCreationTest, TheWgFolderIsUsedOnlyWhenNoOtherUserCanHaveMadeIt) {
   const std::string wg = std::string(kTemp) + "\\wg";
   const FolderCase cases[] = {
-      {nullptr, false, true},        {"S-1-5-18", false, true},
-      {"S-1-5-32-544", false, true}, {"S-1-5-21-1004336348-1177238915-682003330-1002", false, false},
-      {nullptr, true, false},
+      {nullptr, false, true},                                           // this user
+      {"S-1-5-18", false, true},                                        // SYSTEM
+      {"S-1-5-32-544", false, true},                                    // the Administrators group
+      {"S-1-5-21-1004336348-1177238915-682003330-1002", false, false},  // another user
+      {nullptr, true, false},                                           // a junction
   };
   for (const FolderCase& c : cases) {
     windows.folders.insert(wg);
