@@ -23,7 +23,7 @@ void WindowsVpnPlugin::Log(const std::string& message) {
     const std::string folder = std::string(appdata.get()) + "\\Tarvex";
     // An existing folder makes this fail, harmlessly; a folder that cannot be
     // made shows up as a file that does not open.
-    windows_->CreateDirectoryA(folder.c_str());
+    windows_->CreateDirectoryA(folder.c_str(), nullptr);
     const std::string path = folder + "\\windows_vpn_debug.log";
 
     OwnedFile file(*windows_, windows_->FileOpen(path.c_str(), FileOpenMode::kAppendText));

@@ -8,7 +8,8 @@
 
 namespace tarvex {
 
-// The configuration file stays on every path: it is removed with the tunnel.
+// A written configuration file stays: it is removed with the tunnel. Only one
+// that could not be written whole is deleted at once.
 bool WindowsVpnPlugin::CreateWireGuardTunnel(const std::string& config, const std::string& network_id) {
   Log("WindowsVpnPlugin::CreateWireGuardTunnel - Creating WireGuard tunnel for: " +
       EscapedForLog(network_id));
@@ -51,12 +52,13 @@ bool WindowsVpnPlugin::CreateWireGuardTunnel(const std::string& config, const st
 
     const std::string tunnel_name = "tarvex_" + network_id;
     const std::string wg_directory = WgDirectory(*windows_);
-    if (!windows_->CreateDirectoryA(wg_directory.c_str())) {
-      const Dword error = windows_->GetLastError();
-      if (error != kErrorAlreadyExists) {
-        Log("WindowsVpnPlugin::CreateWireGuardTunnel - Failed to create wg directory: " + wg_directory);
-        return false;
-      }
+    // Held until the installation has returned: whoever could rename or
+    // replace the folder meanwhile could hand wireguard.exe a configuration
+    // of their own.
+    OwnedHandle wg_folder(*windows_, OpenTrustedFolder(*windows_, wg_directory, MissingFolder::kCreate));
+    if (!wg_folder) {
+      Log("WindowsVpnPlugin::CreateWireGuardTunnel - Failed to create wg directory: " + wg_directory);
+      return false;
     }
 
     // The file holds the tunnel's private key: only SYSTEM, the
@@ -68,12 +70,20 @@ bool WindowsVpnPlugin::CreateWireGuardTunnel(const std::string& config, const st
       return false;
     }
     // Text mode stores each line feed as CR LF; nothing is added. wireguard.exe
-    // reads the file, so it is closed first.
-    windows_->FileWrite(file.get(), config.data(), config.size());
-    file.Close();
+    // reads the file, so it is closed first. A configuration cut short (a full
+    // disk) would install a tunnel that cannot work: it is deleted instead.
+    const bool written = windows_->FileWrite(file.get(), config.data(), config.size()) == config.size();
+    const bool closed = windows_->FileClose(file.Disown()) == 0;
+    if (!written || !closed) {
+      windows_->DeleteFileA(config_path.c_str());
+      Log("WindowsVpnPlugin::CreateWireGuardTunnel - Failed to create config file: " + config_path);
+      return false;
+    }
     Log("WindowsVpnPlugin::CreateWireGuardTunnel - Config saved to: " + config_path);
 
-    if (InstallWireGuardTunnel(config_path, network_id, config)) {
+    const bool installed = InstallWireGuardTunnel(config_path, network_id, config);
+    wg_folder.Close();
+    if (installed) {
       Log("WindowsVpnPlugin::CreateWireGuardTunnel - WireGuard tunnel created successfully");
       return true;
     }

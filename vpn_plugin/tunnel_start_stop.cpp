@@ -4,6 +4,8 @@
 #include <string>
 
 #include "embedding/encodable_value.h"
+#include "vpn_plugin/owned.h"
+#include "vpn_plugin/protected_file.h"
 #include "vpn_plugin/tunnel_naming.h"
 #include "vpn_plugin/windows_vpn_plugin.h"
 
@@ -150,11 +152,16 @@ bool WindowsVpnPlugin::RemoveWindowsVPNTunnel(const std::string& network_id) {
     }
     tunnels_.erase(network_id);
 
-    // A file that is missing or in use is left as it is, without a line.
-    const std::string config_path = WgDirectory(*windows_) + "\\" + tunnel_name + ".conf";
-    if (windows_->DeleteFileA(config_path.c_str())) {
+    // A file that is missing or in use is left as it is, without a line; so
+    // is one in a wg folder that somebody else may have made or pointed
+    // elsewhere.
+    const std::string wg_directory = WgDirectory(*windows_);
+    const std::string config_path = wg_directory + "\\" + tunnel_name + ".conf";
+    OwnedHandle wg_folder(*windows_, OpenTrustedFolder(*windows_, wg_directory, MissingFolder::kRefuse));
+    if (wg_folder && windows_->DeleteFileA(config_path.c_str())) {
       Log("WindowsVpnPlugin::RemoveWindowsVPNTunnel - Config file cleaned up: " + config_path);
     }
+    wg_folder.Close();
     Log("WindowsVpnPlugin::RemoveWindowsVPNTunnel - WireGuard tunnel removed successfully for: " +
         network_id);
     return true;

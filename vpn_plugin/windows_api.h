@@ -22,7 +22,7 @@ using Dword = std::uint32_t;
 struct ServiceObject;
 using ScHandle = ServiceObject*;  // SC_HANDLE
 struct KernelObject;
-using Handle = KernelObject*;  // HANDLE (processes, threads)
+using Handle = KernelObject*;  // HANDLE (processes, threads, tokens, files, folders)
 struct SidObject;
 using Sid = SidObject*;  // PSID
 struct WindowObject;
@@ -86,17 +86,26 @@ constexpr Dword kLangNeutralSublangDefault = 0x0400;
 constexpr Dword kInvalidFileAttributes = 0xFFFFFFFF;
 constexpr Dword kFileAttributeDirectory = 0x10;
 constexpr Dword kFileAttributeNormal = 0x80;
+constexpr Dword kFileAttributeReparsePoint = 0x400;
 
 constexpr Dword kGenericWrite = 0x40000000;
+constexpr Dword kReadControl = 0x00020000;
+constexpr Dword kFileReadAttributes = 0x0080;
+constexpr Dword kFileListDirectory = 0x0001;
 constexpr Dword kFileShareRead = 0x01;
 constexpr Dword kFileShareWrite = 0x02;
 constexpr Dword kCreateNew = 1;
+constexpr Dword kOpenExisting = 3;
+constexpr Dword kFileFlagBackupSemantics = 0x02000000;  // lets CreateFileA open a folder
+constexpr Dword kFileFlagOpenReparsePoint = 0x00200000;
 // _O_TEXT: a C runtime descriptor that stores each line feed as CR LF.
 constexpr int kOpenText = 0x4000;
 
 constexpr Dword kTokenQuery = 0x0008;
 constexpr Dword kTokenUserInformation = 1;  // TokenUser
 constexpr Dword kSddlRevision1 = 1;
+constexpr Dword kSeFileObject = 1;  // SE_FILE_OBJECT
+constexpr Dword kOwnerSecurityInformation = 0x00000001;
 
 constexpr Dword kSecurityBuiltinDomainRid = 32;
 constexpr Dword kDomainAliasRidAdmins = 544;
@@ -134,6 +143,20 @@ struct EnumServiceStatusProcess {
   char16_t* service_name;
   char16_t* display_name;
   ServiceStatusProcess status;
+};
+
+// BY_HANDLE_FILE_INFORMATION; each time is a FILETIME's low and high half.
+struct ByHandleFileInformation {
+  Dword file_attributes;
+  Dword creation_time[2];
+  Dword last_access_time[2];
+  Dword last_write_time[2];
+  Dword volume_serial_number;
+  Dword file_size_high;
+  Dword file_size_low;
+  Dword number_of_links;
+  Dword file_index_high;
+  Dword file_index_low;
 };
 
 // SID_IDENTIFIER_AUTHORITY.
@@ -244,6 +267,12 @@ class WindowsApi {
   virtual bool ConvertStringSecurityDescriptorToSecurityDescriptorA(const char* text, Dword revision,
                                                                     SecurityDescriptor* descriptor,
                                                                     Dword* size) = 0;
+  // GetSecurityInfo for the owner alone (no group, DACL or SACL). Answers
+  // ERROR_SUCCESS (0) or the error code itself, not through the last error.
+  // `descriptor` receives a LocalAlloc'ed descriptor for LocalFree, and
+  // `owner` points into it.
+  virtual Dword GetSecurityInfo(Handle handle, Dword object_type, Dword security_information, Sid* owner,
+                                SecurityDescriptor* descriptor) = 0;
 
   // Error texts. Only the FORMAT_MESSAGE_ALLOCATE_BUFFER form: `buffer`
   // receives a LocalAlloc'ed text for LocalFree. No insert arguments.
@@ -255,7 +284,9 @@ class WindowsApi {
   // Files and folders. Paths are narrow, in the ANSI code page.
   virtual Dword GetModuleFileNameA(ModuleHandle module, char* buffer, Dword size) = 0;
   virtual Dword GetFileAttributesA(const char* path) = 0;
-  virtual bool CreateDirectoryA(const char* path) = 0;
+  // With a SECURITY_ATTRIBUTES that carries `descriptor` (null: the
+  // inherited default) and no handle inheritance.
+  virtual bool CreateDirectoryA(const char* path, SecurityDescriptor descriptor) = 0;
   virtual bool DeleteFileA(const char* path) = 0;
   // The length of the system folder's path without its terminator; 0 on
   // failure; the size needed (terminator included) when `size` is too small.
@@ -266,6 +297,7 @@ class WindowsApi {
   virtual Handle CreateFileA(const char* path, Dword desired_access, Dword share_mode,
                              SecurityDescriptor descriptor, Dword creation_disposition,
                              Dword flags_and_attributes) = 0;
+  virtual bool GetFileInformationByHandle(Handle file, ByHandleFileInformation* information) = 0;
   // _open_osfhandle: -1 on failure, when the handle stays the caller's;
   // otherwise the descriptor owns the handle.
   virtual int OpenOsfHandle(Handle file, int flags) = 0;

@@ -179,6 +179,7 @@ struct Directives {
   DWORD install_delay_ms = 0;
   std::optional<DWORD> service_start_delay_ms;
   StartBehaviour behaviour = StartBehaviour::kRuns;
+  bool probe_folder = false;
 };
 
 // Reads the directive lines of a configuration text; an unknown or malformed
@@ -211,6 +212,8 @@ std::optional<Directives> ParseDirectives(std::string_view text) {
       directives.behaviour = StartBehaviour::kStopsDuringStart;
     } else if (name == "service-stays-pending" && value.empty()) {
       directives.behaviour = StartBehaviour::kStaysPending;
+    } else if (name == "probe-folder" && value.empty()) {
+      directives.probe_folder = true;
     } else {
       std::fprintf(stderr, "wireguard stand-in: unknown directive: %.*s\n", static_cast<int>(line.size()),
                    line.data());
@@ -257,6 +260,25 @@ std::string TunnelNameOf(std::string_view path) {
 
 // --- Install --------------------------------------------------------------
 
+// Does what somebody out to swap the configuration would try while the
+// install runs: rename the folder it lies in, and remove that folder. Records
+// the error of each (0: it worked; a renamed folder is put back at once).
+void ProbeFolder(const std::string& path) {
+  const std::uint64_t start = standin::NowUnixMilliseconds();
+  const std::string folder = path.substr(0, path.find_last_of("\\/"));
+  const std::wstring name = Widen(folder);
+  const std::wstring moved = name + L".moved";
+  DWORD rename_error = 0;
+  if (MoveFileW(name.c_str(), moved.c_str())) {
+    MoveFileW(moved.c_str(), name.c_str());
+  } else {
+    rename_error = GetLastError();
+  }
+  const DWORD remove_error = RemoveDirectoryW(name.c_str()) ? 0 : GetLastError();
+  Record(start, "probe-folder", folder,
+         "rename " + std::to_string(rename_error) + " remove " + std::to_string(remove_error));
+}
+
 DWORD Install(std::string_view rest) {
   const std::string path(Operand(rest));
   const std::optional<std::string> text = ReadConfiguration(path);
@@ -267,6 +289,9 @@ DWORD Install(std::string_view rest) {
   const std::optional<Directives> directives = ParseDirectives(*text);
   if (!directives) {
     return kExitUsage;
+  }
+  if (directives->probe_folder) {
+    ProbeFolder(path);
   }
   Sleep(directives->install_delay_ms);
   if (directives->install_exit) {

@@ -11,8 +11,10 @@ from wire import Success
 
 OFFICE, HOME = "office", "home"
 OFFICE_CONFIG = driver.SAMPLE_CONFIG
+# home's install tries to rename and to remove the wg folder, which the
+# plugin holds open while it installs.
 HOME_CONFIG = (driver.SAMPLE_CONFIG.replace("10.66.66.2/32", "10.66.77.3/32")
-               .replace("203.0.113.5:51820", "203.0.113.9:51821"))
+               .replace("203.0.113.5:51820", "203.0.113.9:51821")) + "#tarvex-standin probe-folder\n"
 ENDPOINT = {OFFICE: ("51820", "10.66.66.2"), HOME: ("51821", "10.66.77.3")}
 
 
@@ -96,14 +98,16 @@ class TwoTunnelsTest(unittest.TestCase):
             ("install", install % self.config_path(OFFICE), "0"),
             ("service-start", "/standin-service runs 0 " + office, "running"),
             ("install", install % self.config_path(HOME), "0"),
+            # Both refused with ERROR_SHARING_VIOLATION: the folder is held.
+            ("probe-folder", self.driver.wg_directory_windows, "rename 32 remove 32"),
             ("service-start", "/standin-service runs 0 " + home, "running"),
             ("uninstall", "/uninstalltunnelservice " + home, "0"),
             ("service-stop", "/standin-service runs 0 " + home, "stopped"),
             ("uninstall", "/uninstalltunnelservice " + office, "0"),
             ("service-stop", "/standin-service runs 0 " + office, "stopped"),
         ])
-        self.assertTrue(all(stop_home.sent_ms <= w.start_ms <= stop_home.replied_ms for w in records[4:6]))
-        self.assertTrue(all(stop_office.sent_ms <= w.start_ms <= stop_office.replied_ms for w in records[6:]))
+        self.assertTrue(all(stop_home.sent_ms <= w.start_ms <= stop_home.replied_ms for w in records[5:7]))
+        self.assertTrue(all(stop_office.sent_ms <= w.start_ms <= stop_office.replied_ms for w in records[7:]))
 
 
 if __name__ == "__main__":

@@ -83,10 +83,12 @@ struct KernelObject {  // a process: how its program behaves, and when it starte
   Dword exit_code;
   Dword runs_ms;
   Dword started_at = 0;
-  std::string kind = "process";  // or "thread", "token", "file"
-  std::string path{};            // of a file
+  std::string kind = "process";  // or "thread", "token", "file", "folder"
+  std::string path{};            // of a file or folder
 };
-struct SidObject {};
+struct SidObject {
+  std::string text;  // "S-1-..."
+};
 struct FileObject {
   std::string path;
   bool text = true;
@@ -95,6 +97,7 @@ struct FileObject {
 };
 struct SecurityDescriptorObject {
   std::string sddl;
+  SidObject owner{};
 };
 // One CreateFileA, with the security the file was given.
 struct FileCreation {
@@ -126,7 +129,12 @@ class SimulatedWindows : public WindowsApi {
   std::function<void()> after_enumeration;  // the list may change between calls
   std::map<std::string, KernelObject, FoldedLess> programs;
   std::map<std::string, std::string, FoldedLess> files;
-  std::map<std::string, std::string, FoldedLess> file_security;  // the SDDL each created file was given
+  std::map<std::string, std::string, FoldedLess>
+      file_security;  // the SDDL each created file or folder was given
+  std::map<std::string, std::string, FoldedLess> folder_owners;  // the owner's SID when it is not the user
+  std::set<std::string, FoldedLess> junctions;                   // folders that are reparse points
+  // The most a file can hold: a write beyond it is cut short (a full disk).
+  std::map<std::string, std::size_t, FoldedLess> size_limits;
   // Paths whose FileOpen streams write to a real file on this machine (the
   // path given here) instead of to `files`, in binary with the same CR LF
   // bytes: a log on a real disk. The folder must still exist in `folders`.
@@ -283,6 +291,9 @@ class SimulatedWindows : public WindowsApi {
   bool CloseHandle(Handle handle) override {
     if (Use(handle)) {
       closed_handles.push_back(handle->kind);
+      if (handle->kind == "file") {
+        --open_files_[handle->path];
+      }
     }
     return Release(handle);
   }
@@ -343,8 +354,7 @@ class SimulatedWindows : public WindowsApi {
     return true;
   }
   bool ConvertSidToStringSidA(Sid sid, char** text) override {
-    EXPECT_EQ(sid, &user_sid_);
-    *text = Fails("ConvertSidToStringSidA") ? nullptr : HandText(user_sid);
+    *text = Fails("ConvertSidToStringSidA") ? nullptr : HandText(sid == &user_sid_ ? user_sid : sid->text);
     return *text != nullptr;
   }
   bool ConvertStringSecurityDescriptorToSecurityDescriptorA(const char* text, Dword revision,
@@ -355,6 +365,21 @@ class SimulatedWindows : public WindowsApi {
                       ? nullptr
                       : Hand(SecurityDescriptorObject{text});
     return *descriptor != nullptr;
+  }
+  // A folder belongs to the user unless `folder_owners` says otherwise.
+  Dword GetSecurityInfo(Handle handle, Dword object_type, Dword information, Sid* owner,
+                        SecurityDescriptor* descriptor) override {
+    EXPECT_TRUE(object_type == kSeFileObject && information == kOwnerSecurityInformation);
+    *owner = nullptr;
+    *descriptor = nullptr;
+    if (Fails("GetSecurityInfo") || !Use(handle)) {
+      return last_error_;
+    }
+    const auto found = folder_owners.find(handle->path);
+    *descriptor =
+        Hand(SecurityDescriptorObject{"", {found != folder_owners.end() ? found->second : user_sid}});
+    *owner = &(*descriptor)->owner;
+    return 0;
   }
 
   Dword FormatMessageW(Dword flags, const void* source, Dword id, Dword language, char16_t** text,
@@ -387,15 +412,22 @@ class SimulatedWindows : public WindowsApi {
     }
     return folders.count(path) != 0 ? kFileAttributeDirectory : kFileAttributeNormal;
   }
-  bool CreateDirectoryA(const char* path) override {
-    if (Fails("CreateDirectoryA") ||
+  bool CreateDirectoryA(const char* path, SecurityDescriptor descriptor) override {
+    if (Fails("CreateDirectoryA") || (descriptor != nullptr && !Use(descriptor)) ||
         ((files.count(path) || folders.count(path)) && !Error(kErrorAlreadyExists))) {
       return false;
     }
-    return ParentExists(path) ? folders.insert(path).second : Error(kErrorPathNotFound);
+    if (!ParentExists(path)) {
+      return Error(kErrorPathNotFound);
+    }
+    file_security[path] = descriptor != nullptr ? descriptor->sddl : "inherited";
+    return folders.insert(path).second;
   }
+  // A file still open is not deleted: no opener shares deletion.
   bool DeleteFileA(const char* path) override {
-    return !Fails("DeleteFileA") && (files.erase(path) != 0 || Error(kErrorFileNotFound));
+    return !Fails("DeleteFileA") &&
+           (open_files_.count(path) == 0 || open_files_.at(path) == 0 || Error(kErrorSharingViolation)) &&
+           (files.erase(path) != 0 || Error(kErrorFileNotFound));
   }
   Dword GetSystemDirectoryA(char* buffer, Dword size) override {
     if (Fails("GetSystemDirectoryA")) {
@@ -409,9 +441,24 @@ class SimulatedWindows : public WindowsApi {
   }
   Handle CreateFileA(const char* path, Dword access, Dword share, SecurityDescriptor descriptor,
                      Dword disposition, Dword flags) override {
-    EXPECT_TRUE(disposition == kCreateNew && flags == kFileAttributeNormal);
+    // Files are only ever created new. A folder is opened as it is (a
+    // junction itself, not where it leads), to be listed (an access that
+    // takes part in sharing), its owner and attributes read, and shared for
+    // anything but deletion, so nobody can rename or replace it while it is
+    // held.
+    const bool folder = disposition == kOpenExisting;
+    EXPECT_TRUE(folder ? access == (kFileListDirectory | kReadControl | kFileReadAttributes) &&
+                             descriptor == nullptr && share == (kFileShareRead | kFileShareWrite) &&
+                             flags == (kFileFlagBackupSemantics | kFileFlagOpenReparsePoint)
+                       : disposition == kCreateNew && flags == kFileAttributeNormal);
     file_creations.push_back(
         FileCreation{path, access, share, disposition, descriptor ? descriptor->sddl : "inherited"});
+    if (folder) {
+      return Fails("CreateFileA") || (!files.count(path) && !folders.count(path) &&
+                                      !Error(ParentExists(path) ? kErrorFileNotFound : kErrorPathNotFound))
+                 ? nullptr
+                 : Hand(KernelObject{0, 0, 0, "folder", path});
+    }
     if (Fails("CreateFileA") || (descriptor != nullptr && !Use(descriptor)) ||
         (!ParentExists(path) && !Error(kErrorPathNotFound)) ||
         ((files.count(path) || folders.count(path)) && !Error(kErrorFileExists))) {
@@ -419,7 +466,19 @@ class SimulatedWindows : public WindowsApi {
     }
     files[path] = "";
     file_security[path] = file_creations.back().sddl;
+    ++open_files_[path];
     return Hand(KernelObject{0, 0, 0, "file", path});
+  }
+  bool GetFileInformationByHandle(Handle file, ByHandleFileInformation* information) override {
+    if (Fails("GetFileInformationByHandle") || !Use(file)) {
+      return false;
+    }
+    *information = ByHandleFileInformation{};
+    information->file_attributes = folders.count(file->path) == 0 ? kFileAttributeNormal
+                                   : junctions.count(file->path) == 0
+                                       ? kFileAttributeDirectory
+                                       : kFileAttributeDirectory | kFileAttributeReparsePoint;
+    return true;
   }
   int OpenOsfHandle(Handle file, int flags) override {
     if (Fails("OpenOsfHandle") || !Use(file)) {
@@ -442,6 +501,7 @@ class SimulatedWindows : public WindowsApi {
       return -1;
     }
     closed_handles.push_back("file");
+    --open_files_[descriptors_.at(descriptor).first->path];
     Release(descriptors_.at(descriptor).first);
     descriptors_.erase(descriptor);
     return 0;
@@ -463,29 +523,44 @@ class SimulatedWindows : public WindowsApi {
     }
     return Hand(FileObject{path});
   }
-  // Text mode: every line feed is stored as CR LF.
+  // Text mode: every line feed is stored as CR LF. Answers how many of the
+  // given bytes were stored.
   std::size_t FileWrite(FileHandle file, const char* data, std::size_t size) override {
-    std::string stored;
-    for (std::size_t i = 0, failing = Fails("FileWrite") || !Use(file); i < size && !failing; ++i) {
-      stored += data[i] == '\n' && file->text ? "\r\n" : std::string(1, data[i]);
+    if (Fails("FileWrite") || !Use(file)) {
+      return 0;
     }
-    if (stored.empty()) {
-      return size;
+    std::size_t room = std::string::npos;
+    const auto limit = size_limits.find(file->path);
+    if (limit != size_limits.end()) {
+      const std::size_t held = file->disk == nullptr ? files.at(file->path).size() : 0;
+      room = held < limit->second ? limit->second - held : 0;
+    }
+    std::string stored;
+    std::size_t written = 0;
+    for (; written < size; ++written) {
+      const bool line_end = data[written] == '\n' && file->text;
+      if (stored.size() + (line_end ? 2 : 1) > room) {
+        break;
+      }
+      stored += line_end ? "\r\n" : std::string(1, data[written]);
     }
     if (file->disk == nullptr) {
       files.at(file->path) += stored;
-      return size;
+      return written;
     }
-    return std::fwrite(stored.data(), 1, stored.size(), file->disk) == stored.size() ? size : 0;
+    return std::fwrite(stored.data(), 1, stored.size(), file->disk) == stored.size() ? written : 0;
   }
   int FileFlush(FileHandle file) override {
     return Fails("FileFlush") || !Use(file) ? -1 : file->disk != nullptr ? std::fflush(file->disk) : 0;
   }
+  // A planned failure (data that never reached the disk) still gives the stream back, as fclose does.
   int FileClose(FileHandle file) override {
+    const bool failing = Fails("FileClose");
     const bool open = Use(file);
     const int descriptor = open ? file->descriptor : -1;
     const bool disk_closed = !open || file->disk == nullptr || std::fclose(file->disk) == 0;
-    return Release(file) && disk_closed && (descriptor == -1 || CloseFd(descriptor) == 0) ? 0 : -1;
+    const bool closed = Release(file) && disk_closed && (descriptor == -1 || CloseFd(descriptor) == 0);
+    return closed && !failing ? 0 : -1;
   }
 
   int DupEnv(char** value, std::size_t* length, const char* name) override {
@@ -575,6 +650,7 @@ class SimulatedWindows : public WindowsApi {
   KernelObject current_process_{0, 0};
   SidObject user_sid_;
   std::map<int, std::pair<Handle, int>> descriptors_;  // C runtime descriptor: its handle and flags
+  std::map<std::string, int, FoldedLess> open_files_;  // handles open on each created file
   int next_descriptor_ = 3;
 };
 

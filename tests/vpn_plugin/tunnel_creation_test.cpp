@@ -39,8 +39,8 @@ TEST_F(TunnelCreationTest, TheConfigurationFileIsCreatedNewWithAProtectedDescrip
   EXPECT_TRUE(plugin.CreateWireGuardTunnel("a\nb", "office"));
 
   EXPECT_EQ(windows.files.at(kOfficeConf), "a\r\nb");
-  ASSERT_EQ(windows.file_creations.size(), 1u);
-  const FileCreation& created = windows.file_creations[0];
+  ASSERT_EQ(windows.file_creations.size(), 2u);  // the wg folder's opening, then the file
+  const FileCreation& created = windows.file_creations[1];
   EXPECT_EQ(created.path, kOfficeConf);
   EXPECT_EQ(created.access, kGenericWrite);
   EXPECT_EQ(created.share, kFileShareRead | kFileShareWrite);
@@ -64,16 +64,84 @@ TEST_F(TunnelCreationTest, AFilePlantedBeforeTheCreationIsNeitherUsedNorWritten)
   EXPECT_THAT(windows.launches, IsEmpty());
 }
 
+struct FailedStepCase {
+  const char* step;
+  int from_call;     // of the creation's calls of the step; 0: none, the disk is full
+  bool folder_step;  // else a step of the file's
+};
+
+// A folder that cannot be checked is not used; a file that cannot be written
+// whole is not left behind (a cut configuration is no tunnel).
 TEST_F(TunnelCreationTest, AnyStepOfTheProtectedCreationThatFailsMeansNoFile) {
-  for (const char* step :
-       {"OpenProcessToken", "GetTokenInformation", "ConvertSidToStringSidA",
-        "ConvertStringSecurityDescriptorToSecurityDescriptorA", "CreateFileA", "OpenOsfHandle", "FdOpen"}) {
-    windows.fail = {{step, kErrorAccessDenied}};
-    EXPECT_FALSE(plugin.CreateWireGuardTunnel(kConfig, "office")) << step;
-    EXPECT_EQ(LogLines().back(), kCreate + "Failed to create config file: " + kOfficeConf) << step;
-    EXPECT_EQ(windows.OpenHandles(), 0u) << step;
+  const FailedStepCase cases[] = {
+      {"OpenProcessToken", 1, true},
+      {"ConvertStringSecurityDescriptorToSecurityDescriptorA", 1, true},
+      {"CreateFileA", 1, true},
+      {"GetFileInformationByHandle", 1, true},
+      {"GetSecurityInfo", 1, true},
+      {"ConvertSidToStringSidA", 2, true},  // the owner's
+      {"OpenProcessToken", 2, false},
+      {"GetTokenInformation", 3, false},
+      {"ConvertSidToStringSidA", 3, false},
+      {"ConvertStringSecurityDescriptorToSecurityDescriptorA", 2, false},
+      {"CreateFileA", 2, false},
+      {"OpenOsfHandle", 1, false},
+      {"FdOpen", 1, false},
+      {"FileWrite", 0, false},  // the disk is full after 10 bytes
+      {"FileClose", 1, false},
+  };
+  for (const FailedStepCase& c : cases) {
+    windows.fail.clear();
+    windows.size_limits = {{kOfficeConf, c.from_call == 0 ? 10 : std::string::npos}};
+    windows.before_call = [this, c, seen = 0](const std::string& operation) mutable {
+      if (operation == c.step && ++seen == c.from_call) {
+        windows.fail[c.step] = kErrorAccessDenied;
+      }
+    };
+    EXPECT_FALSE(plugin.CreateWireGuardTunnel(kConfig, "office")) << c.step << c.from_call;
+    EXPECT_EQ(LogLines().back(), c.folder_step ? kCreate + "Failed to create wg directory: " + kTemp + "\\wg"
+                                               : kCreate + "Failed to create config file: " + kOfficeConf)
+        << c.step << c.from_call;
+    EXPECT_EQ(windows.files.count(kOfficeConf), 0u) << c.step << c.from_call;
+    EXPECT_EQ(windows.OpenHandles(), 0u) << c.step << c.from_call;
   }
   EXPECT_EQ(windows.calls["CreateProcessA"], 0);
+}
+
+struct FolderCase {
+  const char* owner;  // null: the user
+  bool junction;
+  bool used;
+};
+
+// Only a folder that SYSTEM, the administrators or this user made, and that
+// leads nowhere else, is written or deleted in: anyone may make "wg" in a
+// shared TEMP and then swap the files in it.
+TEST_F(TunnelCreationTest, TheWgFolderIsUsedOnlyWhenNoOtherUserCanHaveMadeIt) {
+  const std::string wg = std::string(kTemp) + "\\wg";
+  const FolderCase cases[] = {
+      {nullptr, false, true},                                           // this user
+      {"S-1-5-18", false, true},                                        // SYSTEM
+      {"S-1-5-32-544", false, true},                                    // the Administrators group
+      {"S-1-5-21-1004336348-1177238915-682003330-1002", false, false},  // another user
+      {nullptr, true, false},                                           // a junction
+  };
+  for (const FolderCase& c : cases) {
+    windows.folders.insert(wg);
+    windows.folder_owners = {{wg, c.owner != nullptr ? c.owner : windows.user_sid}};
+    windows.junctions.clear();
+    if (c.junction) {
+      windows.junctions.insert(wg);
+    }
+    windows.files[kOfficeConf] = "left by an earlier run";
+
+    EXPECT_TRUE(plugin.RemoveWindowsVPNTunnel("office"));
+    EXPECT_EQ(windows.files.count(kOfficeConf), c.used ? 0u : 1u) << c.owner << c.junction;
+    EXPECT_EQ(plugin.CreateWireGuardTunnel(kConfig, "office"), c.used) << c.owner << c.junction;
+    EXPECT_EQ(LogLines().back(), kCreate + (c.used ? "WireGuard tunnel created successfully"
+                                                   : "Failed to create wg directory: " + wg));
+    EXPECT_EQ(windows.files.at(kOfficeConf) == "left by an earlier run", !c.used);  // nothing written
+  }
 }
 
 struct TempCase {
@@ -97,6 +165,8 @@ TEST_F(TunnelCreationTest, TheWgDirectoryFollowsTempAsItIs) {
     EXPECT_TRUE(plugin.CreateWireGuardTunnel("a\r\nb", "office"));
     EXPECT_THAT(LogLines(), testing::Contains(kCreate + "Config saved to: " + c.config_path));
     EXPECT_EQ(windows.files.at(c.config_path), "a\r\r\nb");
+    const std::string wg = c.config_path;
+    EXPECT_EQ(windows.file_security.at(wg.substr(0, wg.rfind('\\'))), kProtected);
   }
 }
 
@@ -140,7 +210,8 @@ TEST_F(TunnelCreationTest, TheDriverNoticeAndTheKindOfExecutableAreOnlyLogged) {
 
 // The owners close whatever the creation had open when an exception cut it short.
 TEST_F(TunnelCreationTest, ExceptionsAreCaughtAndEveryHandleClosed) {
-  for (const char* step : {"GetTokenInformation", "CreateFileA", "OpenOsfHandle", "FdOpen"}) {
+  for (const char* step :
+       {"GetTokenInformation", "CreateFileA", "GetSecurityInfo", "OpenOsfHandle", "FdOpen"}) {
     windows.throw_on = {{step, windows.calls[step] + 1}};
     EXPECT_FALSE(plugin.CreateWireGuardTunnel(kConfig, "office")) << step;
     EXPECT_EQ(LogLines().back(), kCreate + "error: std::bad_alloc") << step;

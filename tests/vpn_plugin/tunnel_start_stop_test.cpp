@@ -347,6 +347,7 @@ TEST_F(TunnelMethodsTest, StopTunnel_RemovesServiceRulesRegistrationAndFile) {
 
 TEST_F(TunnelMethodsTest, StopTunnel_IsBestEffortForUnknownIdsAndFailedUninstalls) {
   windows.env.erase("TEMP");
+  windows.folders.insert("C:\\Temp\\wg");
   windows.files["C:\\Temp\\wg\\tarvex_gone.conf"] = "left";
   EXPECT_EQ(Stop("gone"), "true");
   EXPECT_EQ(windows.files.count("C:\\Temp\\wg\\tarvex_gone.conf"), 0u);

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 // After windows.h, which they need.
+#include <aclapi.h>
 #include <fcntl.h>
 #include <io.h>
 #include <sddl.h>
@@ -36,6 +37,13 @@ static_assert(sizeof(SidIdentifierAuthority) == sizeof(SID_IDENTIFIER_AUTHORITY)
 static_assert(sizeof(TokenUser) == sizeof(TOKEN_USER));
 static_assert(offsetof(TokenUser, sid) == offsetof(TOKEN_USER, User.Sid));
 static_assert(kOpenText == _O_TEXT);
+// A file information record is copied as it comes from the system.
+static_assert(sizeof(ByHandleFileInformation) == sizeof(BY_HANDLE_FILE_INFORMATION));
+static_assert(offsetof(ByHandleFileInformation, file_attributes) ==
+              offsetof(BY_HANDLE_FILE_INFORMATION, dwFileAttributes));
+static_assert(offsetof(ByHandleFileInformation, file_index_low) ==
+              offsetof(BY_HANDLE_FILE_INFORMATION, nFileIndexLow));
+static_assert(kSeFileObject == SE_FILE_OBJECT);
 
 // wchar_t and char16_t are both UTF-16 code units on Windows.
 LPCWSTR Wide(const char16_t* text) { return reinterpret_cast<LPCWSTR>(text); }
@@ -207,6 +215,18 @@ bool Win32Api::ConvertStringSecurityDescriptorToSecurityDescriptorA(const char* 
   return ok != FALSE;
 }
 
+Dword Win32Api::GetSecurityInfo(Handle handle, Dword object_type, Dword security_information, Sid* owner,
+                                SecurityDescriptor* descriptor) {
+  PSID native_owner = nullptr;
+  PSECURITY_DESCRIPTOR native = nullptr;
+  const DWORD error =
+      ::GetSecurityInfo(Native(handle), static_cast<SE_OBJECT_TYPE>(object_type), security_information,
+                        &native_owner, nullptr, nullptr, nullptr, &native);
+  *owner = error == ERROR_SUCCESS ? reinterpret_cast<Sid>(native_owner) : nullptr;
+  *descriptor = error == ERROR_SUCCESS ? reinterpret_cast<SecurityDescriptor>(native) : nullptr;
+  return error;
+}
+
 Dword Win32Api::FormatMessageW(Dword flags, const void* source, Dword message_id, Dword language_id,
                                char16_t** buffer, Dword minimum_size) {
   // With FORMAT_MESSAGE_ALLOCATE_BUFFER the buffer argument receives the
@@ -228,7 +248,13 @@ Dword Win32Api::GetModuleFileNameA(ModuleHandle module, char* buffer, Dword size
 
 Dword Win32Api::GetFileAttributesA(const char* path) { return ::GetFileAttributesA(path); }
 
-bool Win32Api::CreateDirectoryA(const char* path) { return ::CreateDirectoryA(path, nullptr) != FALSE; }
+bool Win32Api::CreateDirectoryA(const char* path, SecurityDescriptor descriptor) {
+  SECURITY_ATTRIBUTES attributes{};
+  attributes.nLength = sizeof attributes;
+  attributes.lpSecurityDescriptor = descriptor;
+  attributes.bInheritHandle = FALSE;
+  return ::CreateDirectoryA(path, &attributes) != FALSE;
+}
 
 bool Win32Api::DeleteFileA(const char* path) { return ::DeleteFileA(path) != FALSE; }
 
@@ -244,6 +270,13 @@ Handle Win32Api::CreateFileA(const char* path, Dword desired_access, Dword share
   const HANDLE file = ::CreateFileA(path, desired_access, share_mode, &attributes, creation_disposition,
                                     flags_and_attributes, nullptr);
   return file == INVALID_HANDLE_VALUE ? nullptr : Ours(file);
+}
+
+bool Win32Api::GetFileInformationByHandle(Handle file, ByHandleFileInformation* information) {
+  BY_HANDLE_FILE_INFORMATION native{};
+  const BOOL ok = ::GetFileInformationByHandle(Native(file), &native);
+  std::memcpy(information, &native, sizeof native);
+  return ok != FALSE;
 }
 
 int Win32Api::OpenOsfHandle(Handle file, int flags) {

@@ -46,6 +46,8 @@ class Win32Api final : public WindowsApi {
   bool ConvertStringSecurityDescriptorToSecurityDescriptorA(const char* text, Dword revision,
                                                             SecurityDescriptor* descriptor,
                                                             Dword* size) override;
+  Dword GetSecurityInfo(Handle handle, Dword object_type, Dword security_information, Sid* owner,
+                        SecurityDescriptor* descriptor) override;
 
   Dword FormatMessageW(Dword flags, const void* source, Dword message_id, Dword language_id,
                        char16_t** buffer, Dword minimum_size) override;
@@ -54,11 +56,12 @@ class Win32Api final : public WindowsApi {
 
   Dword GetModuleFileNameA(ModuleHandle module, char* buffer, Dword size) override;
   Dword GetFileAttributesA(const char* path) override;
-  bool CreateDirectoryA(const char* path) override;
+  bool CreateDirectoryA(const char* path, SecurityDescriptor descriptor) override;
   bool DeleteFileA(const char* path) override;
   Dword GetSystemDirectoryA(char* buffer, Dword size) override;
   Handle CreateFileA(const char* path, Dword desired_access, Dword share_mode, SecurityDescriptor descriptor,
                      Dword creation_disposition, Dword flags_and_attributes) override;
+  bool GetFileInformationByHandle(Handle file, ByHandleFileInformation* information) override;
   int OpenOsfHandle(Handle file, int flags) override;
   FileHandle FdOpen(int descriptor, const char* mode) override;
   int CloseFd(int descriptor) override;
