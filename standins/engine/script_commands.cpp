@@ -210,6 +210,14 @@ ScriptCommand ParseScriptLine(std::string_view line) {
   if (word == "window") {
     return ParseWindow(rest);
   }
+  if (word == "process") {
+    if (NextWord(rest) != "report" || !OnlyBlanks(rest)) {
+      return Error("process: only \"process report\" is known");
+    }
+    ScriptCommand command;
+    command.kind = ScriptCommand::Kind::kProcessReport;
+    return command;
+  }
   if (word == "services" || word == "note") {
     // The rest of the line, without the blanks around it: a service name
     // may hold blanks, and so may a note.
@@ -239,6 +247,23 @@ std::string ServiceStateName(uint32_t state) {
     return kNames[state - 1];
   }
   return std::to_string(state);
+}
+
+std::string ProcessReportLine(const ProcessReport& report) {
+  const struct {
+    const char* name;
+    const std::optional<uint64_t>& figure;
+  } kFigures[] = {{"handles", report.handles},           {"gdi", report.gdi_objects},
+                  {"user", report.user_objects},         {"threads", report.threads},
+                  {"committed", report.committed_bytes}, {"working", report.working_set_bytes}};
+  std::string line = "process";
+  for (const auto& [name, figure] : kFigures) {
+    line += ' ';
+    line += name;
+    line += ' ';
+    line += figure ? std::to_string(*figure) : "-";
+  }
+  return line;
 }
 
 std::vector<std::string> SplitScriptLines(std::string_view text) {

@@ -47,6 +47,10 @@
 //                          manager that cannot be opened or read writes
 //                          "services error <code>"
 //   note <text>            write "note <text>": a marker for the reader
+//   process report         write what the program's process holds, read
+//                          inside it: "process handles <n> gdi <n> user <n>
+//                          threads <n> committed <bytes> working <bytes>",
+//                          "-" for a figure the system does not give
 //   # ...                  a comment; blank lines are ignored too
 // Numbers are decimal (a minus sign allowed where Windows allows one) or
 // hexadecimal after "0x".
@@ -80,6 +84,7 @@
 //                          destroy
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -106,6 +111,8 @@ struct ScriptCommand {
     kServices,
     // note <text>
     kNote,
+    // process report
+    kProcessReport,
   };
   enum class WindowAction { kReport, kResize, kFocus, kSend, kDpiChanged };
   Kind kind = Kind::kNothing;
@@ -134,6 +141,21 @@ struct ServiceListing {
   // In name order.
   std::vector<Service> services;
 };
+
+// What the program's process holds, as the "process report" script line
+// writes it; a figure the system does not give is left empty.
+struct ProcessReport {
+  std::optional<uint64_t> handles;
+  std::optional<uint64_t> gdi_objects;
+  std::optional<uint64_t> user_objects;
+  std::optional<uint64_t> threads;
+  std::optional<uint64_t> committed_bytes;
+  std::optional<uint64_t> working_set_bytes;
+};
+
+// "process handles <n> gdi <n> user <n> threads <n> committed <bytes>
+// working <bytes>", with "-" for each figure left empty.
+std::string ProcessReportLine(const ProcessReport& report);
 
 // The transcript name of a service state (SERVICE_STOPPED = 1 to
 // SERVICE_PAUSED = 7); a state outside them as its number.

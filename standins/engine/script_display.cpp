@@ -583,6 +583,11 @@ void ViewLog::Noted(const std::string& text) {
   Change([&] { AddLocked(std::move(line)); });
 }
 
+void ViewLog::ProcessReported(const std::string& line) {
+  DisplayLine shown{DisplayTone::kService, line};
+  Change([&] { AddLocked(std::move(shown)); });
+}
+
 void ViewLog::LineRefused(size_t line_number, const std::string& reason) {
   DisplayLine line{DisplayTone::kError, "script line " + std::to_string(line_number) + ": " + reason};
   Change([&] { AddLocked(std::move(line)); });

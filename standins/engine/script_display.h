@@ -42,6 +42,8 @@ class ScriptObserver {
                          std::chrono::milliseconds elapsed) = 0;
   virtual void ServicesListed(const std::string& prefix, const ServiceListing& listing) = 0;
   virtual void Noted(const std::string& text) = 0;
+  // The "process report" line, as written to the transcript.
+  virtual void ProcessReported(const std::string& line) = 0;
   // A script line the stand-in did not understand.
   virtual void LineRefused(size_t line_number, const std::string& reason) = 0;
 };
@@ -115,6 +117,7 @@ class ViewLog : public ScriptObserver {
                  std::chrono::milliseconds elapsed) override;
   void ServicesListed(const std::string& prefix, const ServiceListing& listing) override;
   void Noted(const std::string& text) override;
+  void ProcessReported(const std::string& line) override;
   void LineRefused(size_t line_number, const std::string& reason) override;
 
  private:

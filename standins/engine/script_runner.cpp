@@ -5,6 +5,7 @@
 
 #include "standins/engine/dialog_watcher.h"
 #include "standins/engine/win32_dispatcher.h"
+#include "standins/engine/win32_process_report.h"
 #include "standins/engine/win32_services.h"
 #include "standins/engine/win32_view.h"
 #include "standins/engine/win32_window_commands.h"
@@ -92,6 +93,9 @@ void ScriptRunner::Step() {
         break;
       case ScriptCommand::Kind::kServices:
         RunServices(command);
+        break;
+      case ScriptCommand::Kind::kProcessReport:
+        RunProcessReport();
         break;
       case ScriptCommand::Kind::kNote:
         transcript_->WriteLine(command.text.empty() ? std::string("note") : "note " + command.text);
@@ -214,6 +218,12 @@ void ScriptRunner::RunServices(const ScriptCommand& command) {
   }
   transcript_->WriteLine("services " + std::to_string(listing.services.size()));
   observer_->ServicesListed(command.text, listing);
+}
+
+void ScriptRunner::RunProcessReport() {
+  const std::string line = ProcessReportLine(ReportProcess());
+  transcript_->WriteLine(line);
+  observer_->ProcessReported(line);
 }
 
 void ScriptRunner::RunClose() {

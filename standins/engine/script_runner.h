@@ -54,6 +54,7 @@ class ScriptRunner : public std::enable_shared_from_this<ScriptRunner> {
   void End();
   void RunWindow(const ScriptCommand& command);
   void RunServices(const ScriptCommand& command);
+  void RunProcessReport();
   void OnReplyTimeout(uint64_t delivery_id);
   // With mutex_ held: the reply time-out passed without an answer.
   void TimeOutLocked(Awaited& awaited);

@@ -206,9 +206,10 @@ TEST(StandinDisplayTest, TheLogKeepsTheNewestLinesAndTellsTheViewOfEveryChange) 
   listing.services = {{"WireGuardTunnel$home", 1}, {"WireGuardTunnel$office", 4}};
   log.ServicesListed("WireGuardTunnel$", listing);
   log.ServicesListed("X", ServiceListing{5, {}});
+  log.ProcessReported("process handles 90 gdi - user - threads 7 committed 4096 working 8192");
   log.LineRefused(7, "unknown command \"frobnicate\"");
   log.ScriptEnded();
-  EXPECT_EQ(changes, 10);
+  EXPECT_EQ(changes, 11);
 
   const ViewLog::Snapshot snapshot = log.Take();
   EXPECT_EQ(snapshot.status, "script ended \xC2\xB7 engine stand-in, frame 1");
@@ -221,6 +222,7 @@ TEST(StandinDisplayTest, TheLogKeepsTheNewestLinesAndTellsTheViewOfEveryChange) 
       {DisplayTone::kService, "service WireGuardTunnel$home STOPPED"},
       {DisplayTone::kService, "service WireGuardTunnel$office RUNNING"},
       {DisplayTone::kError, "services X: error 5"},
+      {DisplayTone::kService, "process handles 90 gdi - user - threads 7 committed 4096 working 8192"},
       {DisplayTone::kError, "script line 7: unknown command \"frobnicate\""},
   };
   EXPECT_EQ(snapshot.lines, expected);
@@ -235,7 +237,7 @@ TEST(StandinDisplayTest, TheLogKeepsTheNewestLinesAndTellsTheViewOfEveryChange) 
   EXPECT_EQ(later.lines.front().text, "\xE2\x80\x94 5 \xE2\x80\x94");
   EXPECT_EQ(later.lines.back().text,
             "\xE2\x80\x94 " + std::to_string(ViewLog::kKeptLines + 4) + " \xE2\x80\x94");
-  EXPECT_EQ(changes, 10);
+  EXPECT_EQ(changes, 11);
 }
 
 }  // namespace

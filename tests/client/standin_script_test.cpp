@@ -39,6 +39,9 @@ TEST(StandinScriptTest, ReadsCommandsAndRefusesMalformedLines) {
                                                            {"services WireGuardTunnel$", Kind::kServices},
                                                            {"services \t \r", Kind::kError},
                                                            {"note", Kind::kNote},
+                                                           {"process report\r", Kind::kProcessReport},
+                                                           {"process", Kind::kError},
+                                                           {"process report all", Kind::kError},
                                                            {"notes x", Kind::kError}};
   for (const auto& [line, kind] : lines) {
     EXPECT_EQ(ParseScriptLine(line).kind, kind) << line;
@@ -123,6 +126,10 @@ TEST(StandinScriptTest, SplitsScriptLinesAndWritesTranscriptLines) {
   EXPECT_EQ(ChannelLine("reply", "a/b", {0x00, 0x07, 0xAB}), "reply a/b 0007ab");
   EXPECT_EQ(ChannelLine("reply", "a/b", {}), "reply a/b");
   EXPECT_EQ(DialogLine("C:\\x", "one\r\ntwo"), "dialog C:\\\\x | one\\r\\ntwo");
+  EXPECT_EQ(ProcessReportLine({412, std::nullopt, std::nullopt, 9, 5000000000, 0}),
+            "process handles 412 gdi - user - threads 9 committed 5000000000 working 0");
+  EXPECT_EQ(ProcessReportLine({std::nullopt, 31, 17, std::nullopt, std::nullopt, std::nullopt}),
+            "process handles - gdi 31 user 17 threads - committed - working -");
 }
 
 }  // namespace

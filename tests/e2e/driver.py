@@ -277,6 +277,23 @@ class Outcome:
         self.program_output = ""
         self.script = []
         self.paths = {}
+        self._send_place = self._reply_place = 0   # where first_waiting goes on
+
+    def first_waiting(self, for_send=False):
+        """The first call still waiting for its reply and, for_send, for its
+        "sending" line too; None when none waits. Calls are sent and answered
+        in order, so a call that stopped waiting never waits again: each search
+        goes on from where the last one stopped, and a run of 10,000 calls is
+        read in linear time."""
+        place = self._send_place if for_send else self._reply_place
+        while place < len(self.calls) and (self.calls[place].status is not None
+                                           or (for_send and self.calls[place].sent_ms is not None)):
+            place += 1
+        if for_send:
+            self._send_place = place
+        else:
+            self._reply_place = place
+        return self.calls[place] if place < len(self.calls) else None
 
     @property
     def log_messages(self):
@@ -690,14 +707,13 @@ class Driver:
         if on_line:
             on_line(time_ms, text)
         keyword, _, rest = text.partition(" ")
-        pending = [call for call in outcome.calls if call.status is None]
         if keyword == "sending":
-            unsent = [call for call in pending if call.sent_ms is None]
-            if unsent:
-                unsent[0].sent_ms = time_ms
+            call = outcome.first_waiting(for_send=True)
+            if call:
+                call.sent_ms = time_ms
         elif keyword in ("reply", "unhandled", "noreply"):
-            if pending:
-                call = pending[0]
+            call = outcome.first_waiting()
+            if call:
                 call.status = keyword
                 call.replied_ms = time_ms
                 if keyword == "reply":

@@ -106,7 +106,8 @@ class WrapperTest(unittest.TestCase):
         self.addCleanup(shutil.rmtree, root)
         os.makedirs(os.path.join(root, "scripts"))
         os.makedirs(os.path.join(root, "fake"))
-        shutil.copy(os.path.join(REPO, "scripts", "run-demo"), os.path.join(root, "scripts"))
+        for name in ("run-demo", "build-program.sh"):
+            shutil.copy(os.path.join(REPO, "scripts", name), os.path.join(root, "scripts"))
         with open(os.path.join(root, "scripts", "run_demo.py"), "w") as f:
             f.write("import sys\nsys.exit(0)\n")
         child = os.path.join(root, "build-child")
@@ -125,7 +126,7 @@ class WrapperTest(unittest.TestCase):
             second = self.start(root, env)
             output, _ = second.communicate(timeout=20)
             self.assertEqual(second.returncode, 1, output)
-            self.assertIn(b"another run-demo is running", output)
+            self.assertIn(b"another run-demo or soak is running", output)
             os.killpg(demo.pid, signal.SIGINT)
             output, _ = demo.communicate(timeout=20)
             self.assertEqual(demo.returncode, 130, output)

@@ -1,0 +1,33 @@
+"""A short soak: scripts/soak's run with 10 start and stop cycles and 1,000
+"isConnected" in one run of tarvex.exe. Every call is answered once and as
+the state says, and the cycles after half-way leave no handle and no thread
+behind (counts, never times)."""
+
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
+                                "scripts"))
+
+import soak  # noqa: E402
+
+
+class ShortSoakTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.plan = soak.Plan(cycles=10, calls=1000)
+        cls.outcome = soak.soak_driver(cls.plan).run(cls.plan.steps)
+
+    def test_every_call_is_answered_once_as_the_state_says(self):
+        self.assertEqual(soak.reply_problems(self.outcome, self.plan), [])
+
+    def test_the_second_half_leaves_no_handle_or_thread_behind(self):
+        _, half_way, end = soak.reports(self.outcome)
+        for figure in ("handles", "threads"):
+            self.assertGreater(half_way[figure] or 0, 0, figure)
+            self.assertEqual(end[figure], half_way[figure], figure)
+
+
+if __name__ == "__main__":
+    unittest.main()
