@@ -33,9 +33,10 @@ class PrintedCounter : public std::streambuf {
   size_t characters() const { return characters_; }
 
   // Sends std::cerr here for the rest of the run and starts counting afresh;
-  // every target calls it at the start of each input.
+  // every target calls it at the start of each input. Never destroyed:
+  // std::cerr is flushed at exit, after function-local statics are gone.
   static const PrintedCounter& Restart() {
-    static PrintedCounter printed;
+    static PrintedCounter& printed = *new PrintedCounter();
     [[maybe_unused]] static std::streambuf* const standard_error = std::cerr.rdbuf(&printed);
     [[maybe_unused]] static std::ostream* const tied = std::cerr.tie(nullptr);
     printed.lines_ = 0;
