@@ -30,6 +30,7 @@ class CountingResult : public flutter::MethodResult<flutter::EncodableValue> {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  flutter::PrintedCounter::Restart();
   const uint8_t flag = size > 0 ? data[0] : 0;
   CountingResult result;
   try {

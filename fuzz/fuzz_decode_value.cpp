@@ -1,8 +1,5 @@
 // Decodes one value from arbitrary bytes: the value and the lines printed stay in
 // proportion to them, and a value that must read back does so completely.
-#include <iostream>
-#include <sstream>
-
 #include "fuzz/fuzz_support.h"
 
 namespace {
@@ -20,27 +17,26 @@ size_t Depth(const flutter::EncodableValue& value, size_t& values) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // The codec reports on std::cerr; its lines are counted here instead.
-  static std::ostringstream printed;
-  [[maybe_unused]] static std::streambuf* const standard_error = std::cerr.rdbuf(printed.rdbuf());
-  printed.str("");
-
+  const flutter::PrintedCounter& printed = flutter::PrintedCounter::Restart();
   const flutter::StandardCodecSerializer& serializer = flutter::StandardCodecSerializer::GetInstance();
   flutter::ByteBufferStreamReader reader(data, size);
   const flutter::EncodableValue value = serializer.ReadValue(&reader);
   // Counts must leave every element they declare a byte of its own.
   size_t values = 0;
   flutter::Require(Depth(value, values) <= flutter::DecodeLimits::kMaxDepth && values <= size);
-  const std::string lines = printed.str();
-  flutter::Require(static_cast<size_t>(std::count(lines.begin(), lines.end(), '\n')) <= 2 * size + 2);
+  flutter::Require(printed.lines() <= 2 * size + 2);
+  const size_t characters = printed.characters();
   flutter::Require(reader.decode_limits().depth == 0 && reader.decode_limits().promised_bytes == 0);
   if (!flutter::RoundTrips(value)) {
     return 0;
   }
-  const std::vector<uint8_t> encoded = flutter::Encoded(value);
+  static std::vector<uint8_t> encoded;
+  static std::vector<uint8_t> encoded_again;
+  flutter::Encode(value, encoded);
   flutter::ByteBufferStreamReader again(encoded.data(), encoded.size());
   const flutter::EncodableValue reread = serializer.ReadValue(&again);
-  flutter::Require(printed.str() == lines && again.RemainingBytes() == 0u &&
-                   flutter::Encoded(reread) == encoded);
+  flutter::Encode(reread, encoded_again);
+  flutter::Require(printed.characters() == characters && again.RemainingBytes() == 0u &&
+                   encoded_again == encoded);
   return 0;
 }
