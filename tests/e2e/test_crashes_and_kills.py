@@ -2,7 +2,9 @@
 one id per scenario. Three runs of tarvex.exe in one Wine that stays up
 between them, as Windows would:
 
-1. dies: the service's process crashes 2 s after reporting running;
+1. gone: the tunnel's service removed from outside the program while its id
+   is registered, so the next "startTunnel" creates it again; dies: the
+   service's process crashes 2 s after reporting running;
    netshhang, netshcrash: one netsh add hangs past the plugin's 5 s wait, or
    crashes; killwait: the program ended while its start waits for the
    service (a 6 s start delay).
@@ -15,7 +17,7 @@ import time
 import unittest
 
 import driver
-from driver import Call, Close, Services, Sleep, Snapshot
+from driver import Call, Close, Note, Services, Sleep, Snapshot
 from expected import (P, SAMPLE_ADDRESS as ADDRESS, SAMPLE_PORT as PORT, connected_by_service_lines,
                       is_connected_lines, netsh_adds, netsh_deletes, start_lines, stop_lines)
 from wire import Success
@@ -98,6 +100,8 @@ class Killer:
 # The first run's scenarios, in order: each cleans up after itself, and the
 # last one is ended by the kill.
 FIRST_RUN = [
+    ("gone", [start("gone"), Note("remove gone"), Sleep(5000), Services(), Call("isConnected"),
+              start("gone"), Services(), stop("gone")]),
     ("dies", [start("dies", with_directive("service-dies-when-running")), Sleep(3500), Call("isConnected"),
               Services(), Snapshot("dies"), start("dies"), stop("dies")]),
     ("netshhang", [start("netshhang"), Call("isConnected"), stop("netshhang")]),
@@ -123,11 +127,18 @@ class CrashesAndKillsTest(unittest.TestCase):
         cls.wireguard = driver.windows_path(tool.wireguard_exe)
         wait_killer = Killer(tool, tool.debug_log, STARTING_KILLWAIT)
         netsh_killer = Killer(tool, tool.netsh_record, add_rule("killnetsh", " UDP In"))
+
+        def first_run_line(time_ms, text):
+            if text == "note remove gone":
+                # As the user removing the tunnel in WireGuard's own program.
+                tool.wine(tool.wireguard_exe, "/uninstalltunnelservice", "tarvex_gone")
+            wait_killer.on_line(time_ms, text)
+
         with tool.wine_held():
             try:
                 cls.first = tool.run(
                     [step for _, steps in FIRST_RUN for step in steps] + [Close()],
-                    keep_wine=True, on_line=wait_killer.on_line,
+                    keep_wine=True, on_line=first_run_line,
                     netsh_faults=["hang " + add_rule("netshhang", " VPN In"),
                                   "crash " + add_rule("netshcrash", " App In")])
                 wait_killer.join()
@@ -189,7 +200,18 @@ class CrashesAndKillsTest(unittest.TestCase):
     # Run 1 -------------------------------------------------------------------
 
     def test_first_run_replies_and_debug_log_of_each_scenario(self):
+        created_again = self.starts("gone")
+        created_again.insert(4, P + "CreateWindowsVPNTunnel - Registered tunnel is not running, creating it again: "
+                             + "gone")
         expected = {  # the replies (None: none, the program was ended), the log lines
+            # The registered id's service is not found: nothing is connected,
+            # and the start forgets the id and creates the tunnel again.
+            "gone": ([True, False, True, True],
+                     self.starts("gone") + is_connected_lines()[:3]
+                     + [P + "IsVPNConnected - Service " + service("gone") + " not found",
+                        P + "CheckWindowsVPNConnection - No WireGuard connections found",
+                        P + "IsConnected - Connection status: false"]
+                     + created_again + self.stops("gone")),
             # Wine's service manager goes on reporting the dead service as
             # running: "isConnected" counts it, and the start finds it running.
             "dies": ([True, True, True, True],
@@ -210,6 +232,12 @@ class CrashesAndKillsTest(unittest.TestCase):
         o = self.first
         self.assertEqual(o.transcript_lines("error") + o.transcript_lines("misuse") + o.transcript_lines("end"), [])
         self.assertLess(self.calls["killwait"][0].sent_ms, self.wait_killed_ms or 0)
+
+    def test_a_service_removed_from_outside_is_installed_and_started_again(self):
+        self.assertEqual([l.services for l in self.listings["gone"]], [[], [(service("gone"), "RUNNING")]])
+        self.assertEqual(self.records(self.first.wireguard, "gone"), [
+            ("install", "0"), ("service-start", "running"), ("uninstall", "0"), ("service-stop", "stopped"),
+            ("install", "0"), ("service-start", "running"), ("uninstall", "0"), ("service-stop", "stopped")])
 
     def test_a_service_that_dies_running_is_reported_running_by_wine_and_removed_by_the_stop(self):
         snap = self.first.snapshots["dies"]
