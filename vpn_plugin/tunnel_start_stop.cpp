@@ -6,6 +6,7 @@
 #include "embedding/encodable_value.h"
 #include "vpn_plugin/owned.h"
 #include "vpn_plugin/protected_file.h"
+#include "vpn_plugin/text_conversion.h"
 #include "vpn_plugin/tunnel_naming.h"
 #include "vpn_plugin/windows_vpn_plugin.h"
 
@@ -43,6 +44,26 @@ const std::string* RegisteredIdOfTheSameTunnel(const std::map<std::string, bool>
     }
   }
   return nullptr;
+}
+
+// Whether the service runs, asked with the rights of the connection check
+// and without a log line; a service that cannot be asked about counts as not
+// running.
+bool ServiceRuns(WindowsApi& windows, const std::string& service_name) {
+  OwnedServiceHandle manager(windows, windows.OpenSCManagerW(nullptr, nullptr, kScManagerEnumerateService));
+  if (!manager) {
+    return false;
+  }
+  OwnedServiceHandle service(
+      windows, windows.OpenServiceW(manager.get(), WidenName(service_name).c_str(), kServiceQueryStatus));
+  if (!service) {
+    return false;
+  }
+  ServiceStatus status{};
+  const bool queried = windows.QueryServiceStatus(service.get(), &status);
+  service.Close();
+  manager.Close();
+  return queried && status.current_state == kServiceRunning;
 }
 
 }  // namespace
@@ -97,15 +118,22 @@ void WindowsVpnPlugin::StopTunnel(const MethodCall& call, std::unique_ptr<Method
 }
 
 // An id is registered only once its tunnel is up, so a failed creation can
-// simply be tried again. A registered id is not created twice, whatever the
-// configuration says now, and no other id may take over its tunnel.
+// simply be tried again. A registered id whose service runs is not created
+// twice, whatever the configuration says now; one whose service has died or
+// was removed from outside this program is forgotten and created again,
+// rather than reported as up. No other id may take over a registered tunnel.
 bool WindowsVpnPlugin::CreateWindowsVPNTunnel(const std::string& config, const std::string& network_id) {
   Log("WindowsVpnPlugin::CreateWindowsVPNTunnel - networkId: " + EscapedForLog(network_id));
   const bool registered = tunnels_.count(network_id) != 0;
   try {
     if (registered) {
-      Log("WindowsVpnPlugin::CreateWindowsVPNTunnel - VPN already exists for networkId: " + network_id);
-      return true;
+      if (ServiceRuns(*windows_, "WireGuardTunnel$tarvex_" + network_id)) {
+        Log("WindowsVpnPlugin::CreateWindowsVPNTunnel - VPN already exists for networkId: " + network_id);
+        return true;
+      }
+      tunnels_.erase(network_id);
+      Log("WindowsVpnPlugin::CreateWindowsVPNTunnel - Registered tunnel is not running, creating it again: " +
+          network_id);
     }
     if (const std::string* other = RegisteredIdOfTheSameTunnel(tunnels_, network_id)) {
       Log("WindowsVpnPlugin::CreateWindowsVPNTunnel - Network ID refused, same tunnel name as: " + *other);

@@ -55,7 +55,8 @@ class WindowsVpnPlugin : public flutter::Plugin {
   // "stopTunnel": removes the tunnel of the call's "networkId" and replies
   // whether the removal ran to its end.
   void StopTunnel(const MethodCall& call, std::unique_ptr<MethodResult> result);
-  // Creates the tunnel unless this process already did; registers it once up.
+  // Creates the tunnel unless this process already did and its service still
+  // runs; registers it once up.
   bool CreateWindowsVPNTunnel(const std::string& config, const std::string& network_id);
   // Uninstalls the tunnel, forgets it and deletes its configuration file.
   bool RemoveWindowsVPNTunnel(const std::string& network_id);

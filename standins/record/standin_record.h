@@ -1,11 +1,13 @@
 #pragma once
 
 // What the Windows stand-ins share: wall-clock times a Linux-side reader can
-// line up with its own clock, their own folder, and appending one record line
-// (to a file of their folder or one an environment variable names).
+// line up with its own clock, their own folder, appending one record line
+// (to a file of their folder or one an environment variable names), and a
+// crash.
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 namespace standin {
@@ -67,6 +69,16 @@ inline bool AppendLine(const std::wstring& path, const std::string& line) {
                         written == line.size();
   CloseHandle(file);
   return complete;
+}
+
+// Ends the process the way a faulty program ends: a write to address 0, a
+// real access violation (exception and exit code 0xC0000005). The address is
+// read through a volatile, so the compiler cannot see the null and turn the
+// write into a trap instruction of its own.
+[[noreturn]] inline void CrashWithAccessViolation() {
+  volatile std::uintptr_t address = 0;
+  *reinterpret_cast<volatile int*>(address) = 1;
+  std::abort();  // not reached: the write faults
 }
 
 }  // namespace standin

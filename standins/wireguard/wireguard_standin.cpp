@@ -37,6 +37,9 @@ constexpr DWORD kExitUsage = 2;
 // A service that stops during start-up stays start-pending this long first
 // (unless a start delay is given), so a poller sees it pending, then stopped.
 constexpr DWORD kDefaultStopsDuringStartMs = 1000;
+// A service that dies runs this long first: the start that waited for it has
+// seen it running and replied by then.
+constexpr DWORD kRunsBeforeDeathMs = 2000;
 // The plugin waits 5 s for an uninstall: a stop that takes longer ends the
 // service's process, and the whole uninstall stays within that wait.
 constexpr DWORD kStopWaitMs = 2500;
@@ -148,9 +151,15 @@ void Record(std::uint64_t start, std::string_view action, std::string_view argum
   }
 }
 
+// A crash leaves no exit code to record, so the line is written just before.
+[[noreturn]] void RecordAndCrash(std::string_view action) {
+  Record(ProcessStartUnixMilliseconds(), action, ArgumentsOf(GetCommandLineA()), "crashing");
+  standin::CrashWithAccessViolation();
+}
+
 // --- Directives -----------------------------------------------------------
 
-enum class StartBehaviour { kRuns, kStopsDuringStart, kStaysPending };
+enum class StartBehaviour { kRuns, kStopsDuringStart, kStaysPending, kDiesWhenRunning };
 
 constexpr std::string_view BehaviourWord(StartBehaviour behaviour) {
   switch (behaviour) {
@@ -158,6 +167,8 @@ constexpr std::string_view BehaviourWord(StartBehaviour behaviour) {
       return "stops-during-start";
     case StartBehaviour::kStaysPending:
       return "stays-pending";
+    case StartBehaviour::kDiesWhenRunning:
+      return "dies-when-running";
     case StartBehaviour::kRuns:
       break;
   }
@@ -165,8 +176,8 @@ constexpr std::string_view BehaviourWord(StartBehaviour behaviour) {
 }
 
 std::optional<StartBehaviour> BehaviourFromWord(std::string_view word) {
-  for (const StartBehaviour behaviour :
-       {StartBehaviour::kRuns, StartBehaviour::kStopsDuringStart, StartBehaviour::kStaysPending}) {
+  for (const StartBehaviour behaviour : {StartBehaviour::kRuns, StartBehaviour::kStopsDuringStart,
+                                         StartBehaviour::kStaysPending, StartBehaviour::kDiesWhenRunning}) {
     if (word == BehaviourWord(behaviour)) {
       return behaviour;
     }
@@ -174,9 +185,12 @@ std::optional<StartBehaviour> BehaviourFromWord(std::string_view word) {
   return std::nullopt;
 }
 
+enum class InstallCrash { kNone, kBeforeService, kAfterService };
+
 struct Directives {
   std::optional<DWORD> install_exit;
   DWORD install_delay_ms = 0;
+  InstallCrash install_crash = InstallCrash::kNone;
   std::optional<DWORD> service_start_delay_ms;
   StartBehaviour behaviour = StartBehaviour::kRuns;
   bool probe_folder = false;
@@ -214,6 +228,12 @@ std::optional<Directives> ParseDirectives(std::string_view text) {
       directives.behaviour = StartBehaviour::kStaysPending;
     } else if (name == "probe-folder" && value.empty()) {
       directives.probe_folder = true;
+    } else if (name == "service-dies-when-running" && value.empty()) {
+      directives.behaviour = StartBehaviour::kDiesWhenRunning;
+    } else if (name == "install-crashes-before-service" && value.empty()) {
+      directives.install_crash = InstallCrash::kBeforeService;
+    } else if (name == "install-crashes-after-service" && value.empty()) {
+      directives.install_crash = InstallCrash::kAfterService;
     } else {
       std::fprintf(stderr, "wireguard stand-in: unknown directive: %.*s\n", static_cast<int>(line.size()),
                    line.data());
@@ -297,6 +317,9 @@ DWORD Install(std::string_view rest) {
   if (directives->install_exit) {
     return *directives->install_exit;
   }
+  if (directives->install_crash == InstallCrash::kBeforeService) {
+    RecordAndCrash("install");
+  }
   const std::string tunnel = TunnelNameOf(path);
   if (tunnel.empty()) {
     return 1;
@@ -322,6 +345,9 @@ DWORD Install(std::string_view rest) {
     const DWORD error = GetLastError();
     std::fprintf(stderr, "wireguard stand-in: cannot create the service (error %lu)\n", error);
     return 1;
+  }
+  if (directives->install_crash == InstallCrash::kAfterService) {
+    RecordAndCrash("install");
   }
   return 0;
 }
@@ -500,6 +526,10 @@ void WINAPI ServiceMain(DWORD /*argc*/, wchar_t** /*argv*/) {
   } else {
     Record(started, "service-start", arguments, "running");
     service.Report(SERVICE_RUNNING);
+    // Dies as a crashing service does: without reporting that it stopped.
+    if (settings->behaviour == StartBehaviour::kDiesWhenRunning && !service.StopArrives(kRunsBeforeDeathMs)) {
+      RecordAndCrash("service-crash");
+    }
     service.StopArrives(INFINITE);
   }
   service.Report(SERVICE_STOP_PENDING);

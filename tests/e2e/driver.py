@@ -22,6 +22,7 @@ Standard library only. Example:
     print(outcome.calls[0].reply)
 """
 
+import contextlib
 import fcntl
 import os
 import re
@@ -273,6 +274,7 @@ class Outcome:
         self.snapshots = {}         # name -> SnapshotResult
         self.services = []          # ServiceListing, in script order
         self.services_left = None   # WireGuardTunnel$... services registered when the program had ended
+        self.netsh_ended = []       # ids of the netsh processes still running then, which the driver ended
         self.service_prefixes = []  # of the Services steps, in order
         self.program_output = ""
         self.script = []
@@ -439,6 +441,27 @@ def stray_installs(folder_windows):
     return found
 
 
+def running_netsh(prefix):
+    """Ids of the netsh processes running in a Wine prefix: the program calls
+    it by its bare name, which Wine shows as the first word in /proc."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                program = f.read().split(b"\0")[0].decode("utf-8", "replace").lower()
+            if program.rpartition("\\")[2] not in ("netsh", "netsh.exe"):
+                continue
+            with open("/proc/%s/environ" % entry, "rb") as f:
+                environment = f.read().split(b"\0")
+        except OSError:
+            continue
+        if ("WINEPREFIX=" + prefix).encode() in environment:
+            found.append(int(entry))
+    return found
+
+
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -458,6 +481,7 @@ class Driver:
         self.wireguard_record = os.path.join(self.wine_root, "bin", "bin", "wireguard-standin.log")
         self.prefix = os.path.join(self.wine_root, "wine", "prefix")
         self.netsh_record = os.path.join(self.prefix, "drive_c", "windows", "system32", "netsh-standin.log")
+        self.netsh_faults = os.path.join(self.prefix, "drive_c", "windows", "system32", "netsh-standin.faults")
         self.work = os.path.join(self.wine_root, "e2e", name)
         self._folders = None
         for needed in (self.program, self.wireguard_exe, self.wine_run):
@@ -561,6 +585,23 @@ class Driver:
         if left:
             raise DriverError("tunnel services remain after removal: %s" % ", ".join(left))
 
+    @contextlib.contextmanager
+    def wine_held(self):
+        """Keeps Wine up, with its service manager and the services it runs,
+        while the block runs, as Windows stays up between two runs of a
+        program: Wine otherwise ends with its last program, ending the tunnel
+        services, and its next start starts every auto-start service afresh.
+        A program that runs until it is ended holds it (Notepad, on the
+        display), and is ended by its id afterwards."""
+        env = dict(os.environ)
+        env.update(TARVEX_WINE_ROOT=self.wine_root, TARVEX_WINE_TIMEOUT="1800", TARVEX_WINE_DISPLAY="1")
+        keeper = subprocess.Popen([self.wine_run, "notepad"], env=env, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        try:
+            yield
+        finally:
+            end_process_tree(keeper)
+
     # State -----------------------------------------------------------------
 
     def prepare(self, fresh=True):
@@ -581,6 +622,20 @@ class Driver:
         for record in (self.netsh_record, self.wireguard_record):
             if os.path.exists(record):
                 open(record, "wb").close()
+        if os.path.exists(self.netsh_faults):
+            os.remove(self.netsh_faults)
+
+    def end_running_netsh(self):
+        """Ends the netsh processes still running in the prefix (one the
+        program gave up waiting for, or whose caller was ended), each by its
+        process id, so none outlives the run; returns their ids."""
+        ended = running_netsh(self.prefix)
+        for pid in ended:
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        return ended
 
     def read_wg_files(self):
         files = {}
@@ -607,7 +662,7 @@ class Driver:
 
     # The run ---------------------------------------------------------------
 
-    def run(self, steps, keep_wine=False, fresh=True, on_line=None, env=None, arguments=()):
+    def run(self, steps, keep_wine=False, fresh=True, on_line=None, env=None, arguments=(), netsh_faults=()):
         """Prepares, runs the steps, and returns the Outcome.
 
         keep_wine: leave the run's tunnel services (and so the Wine
@@ -618,8 +673,13 @@ class Driver:
         run left (the second run of a restart).
         on_line(time_ms, text): called for each transcript line as it appears.
         env: more environment variables for tarvex.exe; arguments: its command line.
+        netsh_faults: lines for the netsh stand-in's fault file for this run
+        ("hang <text>", "crash <text>": the command whose line holds the text).
         """
         self.prepare(fresh=fresh)
+        if netsh_faults:
+            with open(self.netsh_faults, "w", encoding="utf-8", newline="\r\n") as f:
+                f.write("\n".join(netsh_faults) + "\n")
         os.makedirs(self.work, exist_ok=True)
         script_path = os.path.join(self.work, "script.txt")
         transcript_path = os.path.join(self.work, "transcript.txt")
@@ -680,6 +740,7 @@ class Driver:
                     end_process_tree(process)
             outcome.exit_code = process.returncode
             outcome.ended_ms = int(time.time() * 1000)
+            outcome.netsh_ended = self.end_running_netsh()
             self._take_lines(outcome, reader, on_line, final=True)
             with open(output_path, "rb") as f:
                 outcome.program_output = f.read().decode("utf-8", "replace")
@@ -691,6 +752,9 @@ class Driver:
             outcome.services_left = self.tunnel_services()
         finally:
             # Nothing the run installed is left for later tests, even when it failed.
+            self.end_running_netsh()
+            if os.path.exists(self.netsh_faults):
+                os.remove(self.netsh_faults)
             if not keep_wine:
                 self.remove_tunnel_services()
         return outcome

@@ -1,6 +1,7 @@
 """Faults of wireguard.exe and its service, through the stand-in's directives:
 an install that exits 1, an install that hangs past the plugin's 10 s wait,
-and a service that stops during start-up. Each start replies false and
+an install that crashes (an access violation) before or after creating the
+service, and a service that stops during start-up. Each start replies false and
 leaves its id unregistered, so a second "startTunnel" goes to creation
 again; what a failed start leaves on the machine (the configuration file, an
 installed service, the firewall rules) is still there until that second
@@ -26,7 +27,13 @@ CASES = [
     ("exit1", "install-exit 1"),
     ("hang", "install-delay %d" % HANG_MS),
     ("stops", "service-stops-during-start"),
+    ("crashbefore", "install-crashes-before-service"),
+    ("crashafter", "install-crashes-after-service"),
 ]
+# The install's exit code as the plugin reads it, for the faults before the service start.
+EXIT_CODES = {"exit1": "1", "hang": "259", "crashbefore": "3221225477", "crashafter": "3221225477"}
+# The faults that leave no service for the second start to remove.
+NO_SERVICE = ("exit1", "crashbefore")
 
 
 def faulty_config(directive):
@@ -48,10 +55,9 @@ def failure_lines(network_id, wireguard, config_path, fault):
     failure as each level reports it."""
     fresh = start_lines(network_id, wireguard, config_path, PORT, ADDRESS)
     tunnel = "tarvex_" + network_id
-    if fault in ("exit1", "hang"):
+    if fault in EXIT_CODES:
         cut = fresh.index(P + "TryInstallTunnel - Attempting installation without elevation") + 1
-        code = "1" if fault == "exit1" else "259"
-        failed = [P + "TryInstallTunnel - wireguard.exe failed with exit code: " + code,
+        failed = [P + "TryInstallTunnel - wireguard.exe failed with exit code: " + EXIT_CODES[fault],
                   P + "InstallWireGuardTunnel - Installation failed, trying with elevation",
                   P + "InstallWireGuardTunnel - Already running as admin but installation failed"]
     else:
@@ -120,24 +126,31 @@ class WireguardFaultsTest(unittest.TestCase):
         expected = []
         for network_id, _ in CASES:
             path = self.config_path(network_id)
-            # exit1 leaves no service; the other two leave a stopped one that
-            # the second start removes before it installs again.
+            # The others leave a stopped service that the second start
+            # removes before it installs again.
             expected += (failure_lines(network_id, self.wireguard, path, network_id)
                          + is_connected_lines()
                          + start_lines(network_id, self.wireguard, path, PORT, ADDRESS,
-                                       service_exists=network_id != "exit1")
+                                       service_exists=network_id not in NO_SERVICE)
                          + stop_lines(network_id, self.wireguard, path))
         expected += is_connected_lines()
         self.assertEqual(self.outcome.log_messages, expected)
 
-    def test_install_exit_1_leaves_only_the_configuration_file(self):
-        snap = self.outcome.snapshots["exit1"]
-        self.assertTrue(snap.in_time)
-        self.assertEqual(snap.wg_files, {"tarvex_exit1.conf": stored(faulty_config("install-exit 1"))})
-        self.assertEqual(self.outcome.services[0].services, [])
-        self.assertEqual([n.command_line for n in snap.netsh], [])
-        self.assertEqual([(w.action, w.arguments, w.result) for w in self.records("exit1", snap.wireguard)],
-                         [("install", '/installtunnelservice "%s"' % self.config_path("exit1"), "1")])
+    def test_a_failed_or_crashed_install_leaves_the_configuration_file_and_what_it_created(self):
+        for index, network_id, services, record in [
+                (0, "exit1", [], "1"),
+                (3, "crashbefore", [], "crashing"),
+                (4, "crashafter", [("WireGuardTunnel$tarvex_crashafter", "STOPPED")], "crashing")]:
+            with self.subTest(network_id=network_id):
+                snap = self.outcome.snapshots[network_id]
+                self.assertTrue(snap.in_time)
+                self.assertEqual(snap.wg_files,
+                                 {"tarvex_%s.conf" % network_id: stored(faulty_config(dict(CASES)[network_id]))})
+                self.assertEqual(self.outcome.services[index].services, services)
+                self.assertEqual([n.command_line for n in snap.netsh if "tarvex_" + network_id in n.command_line], [])
+                self.assertEqual(
+                    [(w.action, w.arguments, w.result) for w in self.records(network_id, snap.wireguard)],
+                    [("install", '/installtunnelservice "%s"' % self.config_path(network_id), record)])
 
     def test_a_hanging_install_is_given_up_after_10_s_and_creates_its_service_later(self):
         failed = self.calls["hang"][0]
@@ -182,7 +195,7 @@ class WireguardFaultsTest(unittest.TestCase):
             adds = netsh_adds(tunnel, program, PORT, ADDRESS)
             if network_id == "stops":
                 expected += netsh_deletes(tunnel) + adds
-            if network_id != "exit1":
+            if network_id not in NO_SERVICE:
                 # The second start removes the left service, and its rules with it.
                 expected += netsh_deletes(tunnel)
             expected += netsh_deletes(tunnel) + adds + netsh_deletes(tunnel)
@@ -195,6 +208,10 @@ class WireguardFaultsTest(unittest.TestCase):
                      ("uninstall", "0"), ("service-stop", "stopped")],
             "stops": [("install", "0"), ("service-start", "stopped"), ("uninstall", "0"), ("install", "0"),
                       ("service-start", "running"), ("uninstall", "0"), ("service-stop", "stopped")],
+            "crashbefore": [("install", "crashing"), ("install", "0"), ("service-start", "running"),
+                            ("uninstall", "0"), ("service-stop", "stopped")],
+            "crashafter": [("install", "crashing"), ("uninstall", "0"), ("install", "0"),
+                           ("service-start", "running"), ("uninstall", "0"), ("service-stop", "stopped")],
         }
         for network_id, _ in CASES:
             with self.subTest(network_id=network_id):

@@ -1,3 +1,4 @@
+#include <functional>
 #include <optional>
 
 #include "allocation_failure.h"
@@ -115,6 +116,89 @@ TEST_F(TunnelMethodsTest, StartTunnel_RegistersOnlyATunnelThatCameUpAndCreatesIt
   EXPECT_THAT(
       LogLines(),
       testing::Contains("WindowsVpnPlugin::CheckWindowsVPNConnection - WireGuard VPN connected: office"));
+}
+
+// Fails only the next call of `operation`, as access denied.
+std::function<void(SimulatedWindows&)> FailNextCall(const std::string& operation) {
+  return [operation](SimulatedWindows& w) {
+    const int next = w.calls[operation] + 1;
+    w.before_call = [&w, operation, next](const std::string& called) {
+      if (called == operation && w.calls[called] + 1 == next) {
+        w.fail[called] = kErrorAccessDenied;
+      } else if (called == operation) {
+        w.fail.erase(called);
+      }
+    };
+  };
+}
+
+// A registered id is asked about without a line: while its service runs the
+// start answers at once; a service that died, was removed from outside or
+// cannot be asked about is forgotten and created again.
+TEST_F(TunnelMethodsTest, StartTunnel_ARegisteredIdIsCreatedAgainUnlessItsServiceRuns) {
+  const std::string wireguard = "\"" + std::string(kWireGuardExe) + "\" ";
+  const struct {
+    std::string id;
+    std::function<void(SimulatedWindows&)> since_start;
+    const char* connected;  // "isConnected" in between, or null for not asked (the failure is the start's)
+    bool runs;
+    bool service_left;  // the creation's removal finds a service to remove
+  } cases[] = {
+      {"runs",
+       [](SimulatedWindows& w) {  // asked with no more rights than the connection check has
+         w.manager_access = kScManagerEnumerateService;
+         w.service_access = kServiceQueryStatus;
+       },
+       "true", true, true},
+      {"died", [](SimulatedWindows& w) { w.services.back().state = kServiceStopped; }, "false", false, true},
+      {"removed", [](SimulatedWindows& w) { ActAsWireGuard(w, "/uninstalltunnelservice tarvex_removed"); },
+       "false", false, false},
+      {"refused", FailNextCall("OpenServiceW"), nullptr, false, true},
+      {"unqueried", FailNextCall("QueryServiceStatus"), nullptr, false, true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Start(c.id), "true");
+    c.since_start(windows);
+    if (c.connected != nullptr) {
+      EXPECT_EQ(Call("isConnected", nullptr), c.connected) << c.id;
+    }
+    windows.launches.clear();
+    windows.applications.clear();
+    const std::size_t before = LogLines().size();
+
+    EXPECT_EQ(Start(c.id), "true") << c.id;
+
+    const std::vector<std::string> lines = LogLinesFrom(before);
+    ASSERT_GE(lines.size(), 6u) << c.id;
+    const std::vector<std::string> answer =
+        c.runs ? std::vector<std::string>{"WindowsVpnPlugin::CreateWindowsVPNTunnel - VPN already exists for "
+                                          "networkId: " + c.id,
+                                          "WindowsVpnPlugin::StartTunnel - Tunnel created successfully"}
+               : std::vector<std::string>{"WindowsVpnPlugin::CreateWindowsVPNTunnel - Registered tunnel is not "
+                                          "running, creating it again: " + c.id,
+                                          "WindowsVpnPlugin::CreateWireGuardTunnel - Creating WireGuard tunnel "
+                                          "for: " + c.id};
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 6),
+              Join({{"WindowsVpnPlugin::HandleMethodCall called: startTunnel",
+                     "WindowsVpnPlugin::StartTunnel called",
+                     "WindowsVpnPlugin::StartTunnel - Creating tunnel with networkId: " + c.id,
+                     "WindowsVpnPlugin::CreateWindowsVPNTunnel - networkId: " + c.id},
+                    answer}))
+        << c.id;
+    EXPECT_EQ(lines.back(), "WindowsVpnPlugin::StartTunnel - Tunnel created successfully") << c.id;
+    std::vector<std::string> launched;
+    if (c.service_left && !c.runs) {
+      launched.push_back(wireguard + "/uninstalltunnelservice tarvex_" + c.id);
+    }
+    if (!c.runs) {
+      launched.push_back(wireguard + "/installtunnelservice \"" + kTemp + "\\wg\\tarvex_" + c.id + ".conf\"");
+    }
+    EXPECT_EQ(OtherLaunches(), launched) << c.id;
+
+    windows.manager_access = windows.service_access = std::nullopt;
+    windows.before_call = nullptr;
+    EXPECT_EQ(Stop(c.id), "true") << c.id;
+  }
 }
 
 TEST_F(TunnelMethodsTest, StartTunnel_EmptyIdOrConfigIsRefusedByTheCreation) {
