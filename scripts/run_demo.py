@@ -82,11 +82,11 @@ class Progress:
         keyword, _, rest = text.partition(" ")
         if keyword == "sending" and self.next < len(self.calls):
             self.sent_ms = time_ms
-            print("  -> %s" % self.calls[self.next].label(), flush=True)
+            print("  -> %s" % self.calls[self.next].label, flush=True)
         elif keyword in ("reply", "unhandled", "noreply"):
             took = "" if time_ms is None or self.sent_ms is None else " (%d ms)" % (time_ms - self.sent_ms)
             if keyword == "reply":
-                answer = driver.describe_reply_bytes(bytes.fromhex(rest.partition(" ")[2]))
+                answer = wire.describe_reply(bytes.fromhex(rest.partition(" ")[2]))
             else:
                 answer = keyword
             print("  <- %s%s" % (answer, took), flush=True)
@@ -217,10 +217,10 @@ def run(options):
     heading("tunnel services (WireGuardTunnel$...)")
     names = ["while the tunnel was up", "after stopTunnel"]
     for name, listing in zip(names, outcome.services):
-        if listing.error is not None:
-            print("   %s: cannot list (error %s)" % (name, listing.error))
-        elif listing.services:
-            print("   %s: %s" % (name, printable(", ".join("%s %s" % s for s in listing.services))))
+        if listing[-1:] and listing[-1][0] == "error":
+            print("   %s: cannot list (error %s)" % (name, listing[-1][1]))
+        elif listing:
+            print("   %s: %s" % (name, printable(", ".join("%s %s" % s for s in listing))))
         else:
             print("   %s: none" % name)
 
@@ -244,15 +244,11 @@ def run(options):
 
     heading("netsh command lines (netsh stand-in's record)")
     for line in outcome.netsh:
-        print("   %s  %s" % (at(line.start_ms), printable(line.command_line)))
+        print("   %s  %s" % (at(line.start_ms), printable(line.text)))
 
     heading("wireguard.exe stand-in's record")
-    for line in sorted(outcome.wireguard, key=lambda w: w.start_ms or 0):
-        if line.action is None:
-            print("   " + printable(line.text))
-        else:
-            print("   %s  %-13s %s -> %s" % (at(line.start_ms), line.action, printable(line.arguments),
-                                              printable(line.result)))
+    for line in outcome.wireguard:
+        print("   %s  %s" % (at(line.start_ms), printable(line.text)))
 
     problems = outcome.transcript_lines("error") + outcome.transcript_lines("misuse")
     if problems:
@@ -276,7 +272,7 @@ def run(options):
     if options.keep_wine:
         print("   Wine keeps running (--keep-wine); stop it with: TARVEX_WINE_ROOT=%s cmake/wine-run --shutdown"
               % os.path.relpath(runner.wine_root, REPO))
-    unanswered = [call for call in outcome.calls if call.status != "reply" or call.reply is None]
+    unanswered = [call for call in outcome.calls if call.status != "reply" or call.describe().startswith("undecodable")]
     return 0 if outcome.exit_code == 0 and not unanswered else 1
 
 
@@ -285,11 +281,11 @@ def reply_notes(calls):
     reply, an error, a tunnel that was not created or removed."""
     notes = []
     for call in calls:
-        if call.status != "reply" or call.reply is None:
+        if call.status != "reply" or call.describe().startswith("undecodable"):
             notes.append("%s: %s" % (call.method, call.describe()))
-        elif isinstance(call.reply, wire.Error):
-            notes.append("%s answered with an error: %s" % (call.method, wire.describe_reply(call.reply)))
-        elif call.method in ("startTunnel", "stopTunnel") and call.reply == wire.Success(False):
+        elif call.reply[:1] == b"\x01":
+            notes.append("%s answered with an error: %s" % (call.method, call.describe()))
+        elif call.method in ("startTunnel", "stopTunnel") and call.reply == wire.FALSE:
             notes.append("%s answered false: the tunnel was not %s (the debug log above says why)"
                          % (call.method, "created" if call.method == "startTunnel" else "removed"))
     return notes

@@ -22,8 +22,8 @@ sys.path.insert(0, os.path.join(REPO, "tests", "e2e"))
 
 import driver  # noqa: E402
 import run_demo  # noqa: E402
+import wire  # noqa: E402
 from driver import Call, Close, Line, Note  # noqa: E402
-from wire import Success  # noqa: E402
 
 OFFICE, HOME = "office", "home"
 CONFIGS = {
@@ -48,7 +48,7 @@ class Plan:
         self.cycles, self.calls = cycles, calls
         self.half = cycles // 2
         self.steps = []
-        self.expected = []      # wire.Success per call, in order
+        self.expected = []      # the reply's bytes per call, in order
         self.cycle_of = []      # per call: 0 for the warm-up, else its cycle
         self._up = set()
         self._cycle = 0
@@ -77,7 +77,7 @@ class Plan:
 
     def _call(self, call, reply):
         self.steps.append(call)
-        self.expected.append(Success(reply))
+        self.expected.append(wire.success(reply))
         self.cycle_of.append(self._cycle)
 
     def _start(self, network_id):
@@ -132,7 +132,7 @@ def reply_problems(outcome, plan, shown=10):
              if call.status != "reply" or call.reply != want]
     for call, want in wrong[:shown]:
         problems.append("call %d (%s, cycle %d): %s, expected %s" % (
-            call.index + 1, call.method, plan.cycle_of[call.index], call.describe(), want))
+            call.index + 1, call.method, plan.cycle_of[call.index], call.describe(), wire.describe_reply(want)))
     if len(wrong) > shown:
         problems.append("... %d wrong replies in all" % len(wrong))
     found = reports(outcome)
@@ -221,7 +221,7 @@ def _change(value, name):
     return text + " B" if name in ("committed", "working") else text
 
 
-def print_summary(plan, outcome, elapsed_s):
+def print_summary(plan, outcome, elapsed_s, log):
     print()
     print("== calls: %d (%d cycles, %d \"isConnected\" in the cycles, the warm-up's %d and its start and stop)"
           % (len(plan.expected), plan.cycles, plan.calls, WARM_UP_CALLS))
@@ -248,8 +248,7 @@ def print_summary(plan, outcome, elapsed_s):
 
     print()
     print("== debug log")
-    log = outcome.paths.get("debug_log")
-    size = os.path.getsize(log) if log and os.path.exists(log) else 0
+    size = os.path.getsize(log) if os.path.exists(log) else 0
     print("   {:,} bytes, {:,} lines".format(size, len(outcome.log_lines)))
 
     print()
@@ -316,7 +315,7 @@ def main():
     finally:
         if not options.keep_wine:
             run_demo.wine_run(runner, "--shutdown", 60)
-    return print_summary(plan, outcome, time.monotonic() - started)
+    return print_summary(plan, outcome, time.monotonic() - started, runner.debug_log)
 
 
 if __name__ == "__main__":

@@ -1,136 +1,214 @@
-"""The debug-log lines and netsh command lines the plugin writes for the
-common roads, for the end-to-end suites to compare with, byte for byte."""
+"""What the plugin writes on its common roads (debug-log lines, netsh command
+lines), formed from its fixed texts, what the wireguard.exe stand-in records
+for them, and the check of a run against its table: one row per call (the
+step, the reply's bytes, its log lines, its child processes), a Listing or a
+Snap where the script lists the services or takes a snapshot."""
+
+import driver
+from driver import Call, Line
 
 P = "WindowsVpnPlugin::"
-# The default scenario's tunnel, as driver.SAMPLE_CONFIG and SAMPLE_NETWORK_ID form it.
-SAMPLE_TUNNEL = "tarvex_office"
-SAMPLE_SERVICE = "WireGuardTunnel$" + SAMPLE_TUNNEL
-SAMPLE_ADDRESS, SAMPLE_PORT = "10.66.66.2", "51820"
-
+PORT, ADDRESS = "51820", "10.66.66.2"   # driver.SAMPLE_CONFIG's
 RULES = [" In", " Out", " App In", " App Out", " UDP", " UDP In", " VPN In", " VPN Out", " ICMP"]
 
 
-def is_connected_lines(connected_id=None):
-    lines = [P + "HandleMethodCall called: isConnected", P + "IsConnected called",
-             P + "CheckWindowsVPNConnection called"]
-    if connected_id is None:
-        return lines + [P + "CheckWindowsVPNConnection - No WireGuard connections found",
-                        P + "IsConnected - Connection status: false"]
-    return lines + [
-        P + "IsVPNConnected - Service WireGuardTunnel$tarvex_" + connected_id + " status: RUNNING",
-        P + "CheckWindowsVPNConnection - WireGuard VPN connected: " + connected_id,
-        P + "IsConnected - Connection status: true"]
+def lines(*texts):
+    return [P + text for text in texts]
 
 
-def connected_by_service_lines(service):
-    """"isConnected" with no registered id running, found by the enumeration."""
-    return [P + "HandleMethodCall called: isConnected", P + "IsConnected called",
-            P + "CheckWindowsVPNConnection called",
-            P + "CheckWireGuardServices - Found running WireGuard service: " + service,
-            P + "CheckWindowsVPNConnection - WireGuard service found",
-            P + "IsConnected - Connection status: true"]
+def stored(config):
+    """A configuration file as the plugin writes it (text mode: CR LF)."""
+    return config.replace("\n", "\r\n").encode("ascii")
 
 
-def firewall_add_lines(tunnel, port, address):
-    return [
-        P + "AddFirewallRules - Adding rules for: " + tunnel,
-        P + "RemoveFirewallRules - Removing rules for: " + tunnel,
-        P + "RemoveFirewallRules - Firewall rules removed for: " + tunnel,
-        P + "ExtractEndpointPort - Found port: " + port,
-        P + "AddFirewallRules - Inbound WireGuard rule added",
-        P + "AddFirewallRules - Outbound WireGuard rule added",
-        P + "AddFirewallRules - App inbound rule added",
-        P + "AddFirewallRules - App outbound rule added",
-        P + "AddFirewallRules - UDP outbound port " + port + " rule added",
-        P + "AddFirewallRules - UDP inbound port " + port + " rule added",
-        P + "AddFirewallRules - VPN inbound rule added for IP: " + address,
-        P + "AddFirewallRules - VPN outbound rule added for IP: " + address,
-        P + "AddFirewallRules - ICMP ping rule added for IP: " + address,
-        P + "AddFirewallRules - All firewall rules added for: " + tunnel]
+def with_directive(directive, config=driver.SAMPLE_CONFIG):
+    return config + "#tarvex-standin " + directive + "\n"
 
 
-def start_lines(network_id, wireguard, config_path, port, address, service_exists=False):
-    """A start as administrator with no WireGuard driver service registered."""
-    tunnel = "tarvex_" + network_id
-    found = P + "FindWireGuardExecutable - Found bundled at: " + wireguard
-    lines = [
-        P + "HandleMethodCall called: startTunnel",
-        P + "StartTunnel called",
-        P + "StartTunnel - Creating tunnel with networkId: " + network_id,
-        P + "CreateWindowsVPNTunnel - networkId: " + network_id,
-        P + "CreateWireGuardTunnel - Creating WireGuard tunnel for: " + network_id,
-        found,
-        P + "CreateWireGuardTunnel - WireGuard found at: " + wireguard,
-        P + "CreateWireGuardTunnel - Using bundled WireGuard executable",
-        P + "IsWireGuardDriverInstalled - Checking driver status",
-        P + "IsWireGuardDriverInstalled - WireGuard driver not found",
-        P + "CreateWireGuardTunnel - Config saved to: " + config_path,
-        P + "InstallWireGuardTunnel - Installing tunnel: " + network_id,
-        found,
-        P + "InstallWireGuardTunnel - Found wireguard.exe at: " + wireguard,
-        P + "UninstallWireGuardTunnel - Removing tunnel: " + tunnel,
-    ]
-    if service_exists:
-        lines += [found,
-                  P + "RemoveFirewallRules - Removing rules for: " + tunnel,
-                  P + "RemoveFirewallRules - Firewall rules removed for: " + tunnel,
-                  P + "UninstallWireGuardTunnel - Tunnel service removed"]
-    else:
-        lines += [P + "UninstallWireGuardTunnel - Service WireGuardTunnel$" + tunnel + " does not exist, skipping"]
-    return lines + [
-        P + "TryInstallTunnel - Attempting installation without elevation",
-        P + "TryInstallTunnel - Installation successful without elevation",
-        P + "InstallWireGuardTunnel - Tunnel service installed successfully",
-    ] + firewall_add_lines(tunnel, port, address) + [
-        P + "StartWireGuardService - Starting service: WireGuardTunnel$" + tunnel,
-        P + "StartWireGuardService - Service started successfully",
-        P + "InstallWireGuardTunnel - Service started and tunnel is active",
-        P + "CreateWireGuardTunnel - WireGuard tunnel created successfully",
-        P + "CreateWindowsVPNTunnel - WireGuard tunnel created successfully for: " + network_id,
-        P + "StartTunnel - Tunnel created successfully",
-    ]
+def start(network_id, config=driver.SAMPLE_CONFIG):
+    return Call("startTunnel", {"networkId": network_id, "config": config})
 
 
-def stop_lines(network_id, wireguard, config_path):
-    """A stop of a tunnel whose service and configuration file exist."""
-    tunnel = "tarvex_" + network_id
-    return [
-        P + "HandleMethodCall called: stopTunnel",
-        P + "StopTunnel called",
-        P + "StopTunnel - Removing tunnel with networkId: " + network_id,
-        P + "RemoveWindowsVPNTunnel - networkId: " + network_id,
-        P + "UninstallWireGuardTunnel - Removing tunnel: " + tunnel,
-        P + "FindWireGuardExecutable - Found bundled at: " + wireguard,
-        P + "RemoveFirewallRules - Removing rules for: " + tunnel,
-        P + "RemoveFirewallRules - Firewall rules removed for: " + tunnel,
-        P + "UninstallWireGuardTunnel - Tunnel service removed",
-        P + "RemoveWindowsVPNTunnel - Config file cleaned up: " + config_path,
-        P + "RemoveWindowsVPNTunnel - WireGuard tunnel removed successfully for: " + network_id,
-        P + "StopTunnel - Tunnel removed successfully",
-    ]
+def stop(network_id):
+    return Call("stopTunnel", {"networkId": network_id})
 
 
-def netsh_deletes(tunnel):
-    return ['netsh advfirewall firewall delete rule name="Tarvex VPN - %s%s"' % (tunnel, suffix)
-            for suffix in RULES]
+def service(network_id):
+    return "WireGuardTunnel$tarvex_" + network_id
 
 
-def netsh_adds(tunnel, program, port, address):
-    wireguard = program.rpartition("\\")[0] + "\\bin\\wireguard.exe"
-    head = 'netsh advfirewall firewall add rule name="Tarvex VPN - ' + tunnel
-    return [
-        head + ' In" dir=in action=allow protocol=any program="' + wireguard + '" enable=yes profile=any',
-        head + ' Out" dir=out action=allow protocol=any program="' + wireguard + '" enable=yes profile=any',
-        head + ' App In" dir=in action=allow protocol=any program="' + program + '" enable=yes profile=any',
-        head + ' App Out" dir=out action=allow protocol=any program="' + program + '" enable=yes profile=any',
-        head + ' UDP" dir=out action=allow protocol=udp remoteport=' + port + ' enable=yes profile=any',
-        head + ' UDP In" dir=in action=allow protocol=udp localport=' + port + ' enable=yes profile=any',
-        head + ' VPN In" dir=in action=allow protocol=any localip=' + address + ' enable=yes profile=any',
-        head + ' VPN Out" dir=out action=allow protocol=any localip=' + address + ' enable=yes profile=any',
-        head + ' ICMP" dir=in action=allow protocol=icmpv4 localip=' + address + ' enable=yes profile=any',
-    ]
+def is_connected(running=None, found=None, gone=None):
+    """"isConnected": `running` the registered id whose service runs, `found` a
+    service the enumeration found, `gone` a registered id whose service is not there."""
+    head = lines("HandleMethodCall called: isConnected", "IsConnected called", "CheckWindowsVPNConnection called")
+    if running or found:
+        return head + (lines("IsVPNConnected - Service %s status: RUNNING" % service(running),
+                             "CheckWindowsVPNConnection - WireGuard VPN connected: " + running) if running else
+                       lines("CheckWireGuardServices - Found running WireGuard service: " + found,
+                             "CheckWindowsVPNConnection - WireGuard service found")
+                       ) + lines("IsConnected - Connection status: true")
+    return head + lines(*(["IsVPNConnected - Service %s not found" % service(gone)] if gone else []),
+                        "CheckWindowsVPNConnection - No WireGuard connections found",
+                        "IsConnected - Connection status: false")
 
 
-def within(call, times):
-    """Every time lies inside the call (from its send to its reply)."""
-    return all(call.sent_ms <= t <= call.replied_ms for t in times)
+def cut_after(log, last):
+    return log[:log.index(last) + 1]
+
+
+class Roads:
+    """The lines of one installation: its wireguard.exe and program, the wg folder."""
+
+    def __init__(self, d):
+        self.wireguard, self.program, self.wg = driver.windows_path(d.wireguard_exe), d.program_windows, \
+            d.wg_directory_windows
+
+    def config(self, network_id):
+        return "%s\\tarvex_%s.conf" % (self.wg, network_id)
+
+    def start(self, network_id, port=PORT, address=ADDRESS, service_exists=False):
+        """A start as administrator with no WireGuard driver service registered."""
+        tunnel, found = "tarvex_" + network_id, "FindWireGuardExecutable - Found bundled at: " + self.wireguard
+        return lines(
+            "HandleMethodCall called: startTunnel", "StartTunnel called",
+            "StartTunnel - Creating tunnel with networkId: " + network_id, "CreateWindowsVPNTunnel - networkId: "
+            + network_id, "CreateWireGuardTunnel - Creating WireGuard tunnel for: " + network_id, found,
+            "CreateWireGuardTunnel - WireGuard found at: " + self.wireguard,
+            "CreateWireGuardTunnel - Using bundled WireGuard executable", "IsWireGuardDriverInstalled - Checking "
+            "driver status", "IsWireGuardDriverInstalled - WireGuard driver not found",
+            "CreateWireGuardTunnel - Config saved to: " + self.config(network_id),
+            "InstallWireGuardTunnel - Installing tunnel: " + network_id, found,
+            "InstallWireGuardTunnel - Found wireguard.exe at: " + self.wireguard,
+            "UninstallWireGuardTunnel - Removing tunnel: " + tunnel,
+            *([found] + self.rules_removed(tunnel) + ["UninstallWireGuardTunnel - Tunnel service removed"]
+              if service_exists else ["UninstallWireGuardTunnel - Service WireGuardTunnel$%s does not exist, "
+                                      "skipping" % tunnel]),
+            "TryInstallTunnel - Attempting installation without elevation",
+            "TryInstallTunnel - Installation successful without elevation",
+            "InstallWireGuardTunnel - Tunnel service installed successfully",
+            "AddFirewallRules - Adding rules for: " + tunnel, *self.rules_removed(tunnel),
+            "ExtractEndpointPort - Found port: " + port, "AddFirewallRules - Inbound WireGuard rule added",
+            "AddFirewallRules - Outbound WireGuard rule added", "AddFirewallRules - App inbound rule added",
+            "AddFirewallRules - App outbound rule added", "AddFirewallRules - UDP outbound port %s rule added" % port,
+            "AddFirewallRules - UDP inbound port %s rule added" % port,
+            "AddFirewallRules - VPN inbound rule added for IP: " + address,
+            "AddFirewallRules - VPN outbound rule added for IP: " + address,
+            "AddFirewallRules - ICMP ping rule added for IP: " + address,
+            "AddFirewallRules - All firewall rules added for: " + tunnel,
+            "StartWireGuardService - Starting service: " + service(network_id),
+            "StartWireGuardService - Service started successfully",
+            "InstallWireGuardTunnel - Service started and tunnel is active",
+            "CreateWireGuardTunnel - WireGuard tunnel created successfully",
+            "CreateWindowsVPNTunnel - WireGuard tunnel created successfully for: " + network_id,
+            "StartTunnel - Tunnel created successfully")
+
+    @staticmethod
+    def rules_removed(tunnel):
+        return ["RemoveFirewallRules - Removing rules for: " + tunnel,
+                "RemoveFirewallRules - Firewall rules removed for: " + tunnel]
+
+    def stop(self, network_id):
+        """A stop of a tunnel whose service and configuration file exist."""
+        tunnel = "tarvex_" + network_id
+        return lines("HandleMethodCall called: stopTunnel", "StopTunnel called",
+                     "StopTunnel - Removing tunnel with networkId: " + network_id,
+                     "RemoveWindowsVPNTunnel - networkId: " + network_id,
+                     "UninstallWireGuardTunnel - Removing tunnel: " + tunnel,
+                     "FindWireGuardExecutable - Found bundled at: " + self.wireguard, *self.rules_removed(tunnel),
+                     "UninstallWireGuardTunnel - Tunnel service removed",
+                     "RemoveWindowsVPNTunnel - Config file cleaned up: " + self.config(network_id),
+                     "RemoveWindowsVPNTunnel - WireGuard tunnel removed successfully for: " + network_id,
+                     "StopTunnel - Tunnel removed successfully")
+
+    # Child processes, in order of start: netsh command lines, and the
+    # wireguard.exe stand-in's "<action> <arguments> -> <outcome>".
+
+    @staticmethod
+    def deletes(network_id):
+        return ['netsh advfirewall firewall delete rule name="Tarvex VPN - tarvex_%s%s"' % (network_id, suffix)
+                for suffix in RULES]
+
+    def adds(self, network_id, port=PORT, address=ADDRESS):
+        wireguard = self.program.rpartition("\\")[0] + "\\bin\\wireguard.exe"
+        head = 'netsh advfirewall firewall add rule name="Tarvex VPN - tarvex_' + network_id
+        return [head + ' In" dir=in action=allow protocol=any program="%s" enable=yes profile=any' % wireguard,
+                head + ' Out" dir=out action=allow protocol=any program="%s" enable=yes profile=any' % wireguard,
+                head + ' App In" dir=in action=allow protocol=any program="%s" enable=yes profile=any' % self.program,
+                head + ' App Out" dir=out action=allow protocol=any program="%s" enable=yes profile=any'
+                % self.program,
+                head + ' UDP" dir=out action=allow protocol=udp remoteport=%s enable=yes profile=any' % port,
+                head + ' UDP In" dir=in action=allow protocol=udp localport=%s enable=yes profile=any' % port,
+                head + ' VPN In" dir=in action=allow protocol=any localip=%s enable=yes profile=any' % address,
+                head + ' VPN Out" dir=out action=allow protocol=any localip=%s enable=yes profile=any' % address,
+                head + ' ICMP" dir=in action=allow protocol=icmpv4 localip=%s enable=yes profile=any' % address]
+
+    def install(self, network_id, outcome="0"):
+        return 'install /installtunnelservice "%s" -> %s' % (self.config(network_id), outcome)
+
+    @staticmethod
+    def service_record(network_id, action="service-start", outcome="running", how="runs 0"):
+        return "%s /standin-service %s tarvex_%s -> %s" % (action, how, network_id, outcome)
+
+    @staticmethod
+    def uninstall(network_id):
+        return "uninstall /uninstalltunnelservice tarvex_%s -> 0" % network_id
+
+    def removal(self, network_id, running=None):
+        """The removal of a service left behind: `running` its behaviour when it runs."""
+        stopped = [self.service_record(network_id, "service-stop", "stopped", running)] if running else []
+        return [self.uninstall(network_id)] + stopped + self.deletes(network_id)
+
+    def up(self, network_id, port=PORT, address=ADDRESS, how="runs 0", first=()):
+        """A start's child processes, after `first` (a removal)."""
+        return list(first) + [self.install(network_id)] + self.deletes(network_id) + self.adds(
+            network_id, port, address) + [self.service_record(network_id, how=how)]
+
+    def down(self, network_id):
+        return self.removal(network_id, "runs 0")
+
+
+class Listing(Line):
+    """The engine stand-in lists the tunnel services; they must be these (name, state)."""
+
+    def __init__(self, *services):
+        super().__init__("services " + driver.TUNNEL_SERVICE_PREFIX)
+        self.services = list(services)
+
+
+class Snap(Line):
+    """A snapshot at which the wg folder must hold these files."""
+
+    def __init__(self, name, files, hold_ms=1500):
+        super().__init__("note snapshot " + name, "sleep %d" % hold_ms)
+        self.name, self.files = name, files
+
+
+def steps(table):
+    return [entry[0] if isinstance(entry, tuple) else entry for entry in table]
+
+
+def check_run(test, outcome, table, calls=None, outside=()):
+    """Each row's call (of `calls`, by default all the run's): its reply
+    bytes and the child processes that started between its send and its
+    reply; the service listings and the snapshots' files. The records that
+    started while no row's call ran must be `outside`; the debug log must be
+    the rows' lines, whole, unless `calls` is given."""
+    rows = [entry for entry in table if isinstance(entry, tuple)]
+    calls = outcome.calls if calls is None else calls
+    records = sorted(outcome.netsh + outcome.wireguard, key=lambda r: r.start_ms or 0)
+    test.assertEqual(len(calls), len(rows))
+    taken = set()
+    for call, (_, reply, _, children) in zip(calls, rows):
+        mine = [i for i, r in enumerate(records) if call.sent_ms is not None and r.start_ms is not None
+                and call.sent_ms <= r.start_ms and (call.replied_ms is None or r.start_ms <= call.replied_ms)]
+        taken.update(mine)
+        with test.subTest(call=call.index, label=call.label):
+            test.assertEqual((call.reply, [records[i].text for i in mine]), (reply, children))
+    test.assertEqual([r.text for i, r in enumerate(records) if i not in taken], list(outside))
+    test.assertEqual(outcome.services, [entry.services for entry in table if isinstance(entry, Listing)])
+    for snap in (entry for entry in table if isinstance(entry, Snap)):
+        with test.subTest(snapshot=snap.name):
+            test.assertEqual((outcome.snapshots[snap.name].in_time, outcome.snapshots[snap.name].wg_files),
+                             (True, snap.files))
+    if calls is outcome.calls:
+        test.assertEqual(outcome.log_messages, [line for row in rows for line in row[2]])

@@ -1,52 +1,37 @@
 """The standard message and method codecs of the channel, written for the
-end-to-end driver from the wire format alone: it shares no code with the
-C++ codec, so a fault in one is not mirrored in the other.
+end-to-end suites from the wire format alone: it shares no code with the C++
+codec, so a fault in one is not mirrored in the other.
 
-Values map to Python as: None, bool, int (32-bit when it fits, else 64-bit),
-float, str (UTF-8), bytes (byte list), list, dict, and the typed lists
-Int32List, Int64List, Float64List, Float32List.
-"""
+Values map to Python as: None, bool, int (32-bit when it fits, else 64-bit;
+Int64 always 64-bit), float, str (UTF-8), bytes (byte list), list, dict, and
+TypedList for the typed lists. Replies are compared as bytes (success,
+error, NOT_IMPLEMENTED)."""
 
 import struct
-
-
-class Int32List(list):
-    pass
-
-
-class Int64List(list):
-    pass
-
-
-class Float64List(list):
-    pass
-
-
-class Float32List(list):
-    pass
 
 
 class Int64(int):
     """An integer that travels as a 64-bit integer even when it is small."""
 
 
-_TYPED_LISTS = (
-    (Int32List, 9, 4, "<i"),
-    (Int64List, 10, 8, "<q"),
-    (Float64List, 11, 8, "<d"),
-    (Float32List, 14, 4, "<f"),
-)
+class TypedList(list):
+    """A typed list: type byte 9 (int32), 10 (int64), 11 (float64) or 14 (float32)."""
+
+    def __init__(self, type_byte, values=()):
+        super().__init__(values)
+        self.type_byte = type_byte
 
 
-def _write_size(out, size):
+TYPED = {9: (4, "<i"), 10: (8, "<q"), 11: (8, "<d"), 14: (4, "<f")}
+
+
+def _size(out, size):
     if size < 254:
         out.append(size)
     elif size <= 0xFFFF:
-        out.append(254)
-        out += struct.pack("<H", size)
+        out += b"\xfe" + struct.pack("<H", size)
     else:
-        out.append(255)
-        out += struct.pack("<I", size & 0xFFFFFFFF)
+        out += b"\xff" + struct.pack("<I", size & 0xFFFFFFFF)
 
 
 def _align(out, n):
@@ -55,56 +40,33 @@ def _align(out, n):
 
 def write_value(out, value):
     """Appends `value` to the bytearray `out` (padding counts from its start)."""
-    if value is None:
-        out.append(0)
-    elif value is True:
-        out.append(1)
-    elif value is False:
-        out.append(2)
-    elif isinstance(value, Int64):
-        out.append(4)
-        out += struct.pack("<q", value)
+    if value is None or isinstance(value, bool):
+        out.append(0 if value is None else 1 if value else 2)
     elif isinstance(value, int):
-        if -(2**31) <= value < 2**31:
-            out.append(3)
-            out += struct.pack("<i", value)
-        else:
-            out.append(4)
-            out += struct.pack("<q", value)
+        small = not isinstance(value, Int64) and -(2**31) <= value < 2**31
+        out += b"\x03" + struct.pack("<i", value) if small else b"\x04" + struct.pack("<q", value)
     elif isinstance(value, float):
         out.append(6)
         _align(out, 8)
         out += struct.pack("<d", value)
-    elif isinstance(value, str):
-        data = value.encode("utf-8", "surrogateescape")
-        out.append(7)
-        _write_size(out, len(data))
+    elif isinstance(value, (str, bytes)):
+        data = value.encode("utf-8", "surrogateescape") if isinstance(value, str) else value
+        out.append(7 if isinstance(value, str) else 8)
+        _size(out, len(data))
         out += data
-    elif isinstance(value, (bytes, bytearray)):
-        out.append(8)
-        _write_size(out, len(value))
-        out += value
-    elif isinstance(value, (Int32List, Int64List, Float64List, Float32List)):
-        for kind, type_byte, width, fmt in _TYPED_LISTS:
-            if isinstance(value, kind):
-                out.append(type_byte)
-                _write_size(out, len(value))
-                if value:
-                    _align(out, width)
-                    for element in value:
-                        out += struct.pack(fmt, element)
-                break
-    elif isinstance(value, list):
-        out.append(12)
-        _write_size(out, len(value))
-        for element in value:
-            write_value(out, element)
-    elif isinstance(value, dict):
-        out.append(13)
-        _write_size(out, len(value))
-        for key, element in value.items():
-            write_value(out, key)
-            write_value(out, element)
+    elif isinstance(value, TypedList):
+        width, fmt = TYPED[value.type_byte]
+        out.append(value.type_byte)
+        _size(out, len(value))
+        if value:
+            _align(out, width)
+            out += b"".join(struct.pack(fmt, element) for element in value)
+    elif isinstance(value, (list, dict)):
+        out.append(12 if isinstance(value, list) else 13)
+        _size(out, len(value))
+        for item in value.items() if isinstance(value, dict) else [(element,) for element in value]:
+            for element in item:
+                write_value(out, element)
     else:
         raise TypeError("no wire form for %r" % (value,))
 
@@ -123,140 +85,72 @@ def encode_method_call(method, arguments=None):
     return bytes(out)
 
 
+def success(value):
+    return b"\x00" + encode_value(value)
+
+
+def error(code, message, details=None):
+    return b"\x01" + encode_value(code) + encode_value(message) + encode_value(details)
+
+
+TRUE, FALSE, NOT_IMPLEMENTED = success(True), success(False), b""
+
+
 class Truncated(Exception):
     pass
 
 
 class Reader:
     def __init__(self, data):
-        self.data = bytes(data)
-        self.pos = 0
+        self.data, self.pos = bytes(data), 0
 
     def take(self, count):
         if self.pos + count > len(self.data):
             raise Truncated("needs %d bytes at %d of %d" % (count, self.pos, len(self.data)))
-        chunk = self.data[self.pos:self.pos + count]
         self.pos += count
-        return chunk
-
-    def align(self, n):
-        self.pos += (-self.pos) % n
+        return self.data[self.pos - count:self.pos]
 
     def size(self):
         first = self.take(1)[0]
-        if first < 254:
-            return first
-        if first == 254:
-            return struct.unpack("<H", self.take(2))[0]
-        return struct.unpack("<I", self.take(4))[0]
+        return first if first < 254 else struct.unpack("<H" if first == 254 else "<I",
+                                                       self.take(2 if first == 254 else 4))[0]
 
     def value(self):
         type_byte = self.take(1)[0]
-        if type_byte == 0:
-            return None
-        if type_byte in (1, 2):
-            return type_byte == 1
-        if type_byte == 3:
-            return struct.unpack("<i", self.take(4))[0]
-        if type_byte == 4:
-            return Int64(struct.unpack("<q", self.take(8))[0])
+        if type_byte <= 2:
+            return [None, True, False][type_byte]
+        if type_byte in (3, 4):
+            number = struct.unpack("<i" if type_byte == 3 else "<q", self.take(4 if type_byte == 3 else 8))[0]
+            return number if type_byte == 3 else Int64(number)
         if type_byte == 6:
-            self.align(8)
+            self.pos += (-self.pos) % 8
             return struct.unpack("<d", self.take(8))[0]
-        if type_byte in (5, 7):
-            return self.take(self.size()).decode("utf-8", "surrogateescape")
-        if type_byte == 8:
-            return self.take(self.size())
-        for kind, typed_byte, width, fmt in _TYPED_LISTS:
-            if type_byte == typed_byte:
-                count = self.size()
-                self.align(width)
-                return kind(struct.unpack(fmt, self.take(width))[0] for _ in range(count))
+        if type_byte in (5, 7, 8):
+            data = self.take(self.size())
+            return data if type_byte == 8 else data.decode("utf-8", "surrogateescape")
+        if type_byte in TYPED:
+            (width, fmt), count = TYPED[type_byte], self.size()
+            self.pos += (-self.pos) % width
+            return TypedList(type_byte, (struct.unpack(fmt, self.take(width))[0] for _ in range(count)))
         if type_byte == 12:
             return [self.value() for _ in range(self.size())]
         if type_byte == 13:
             result = {}
             for _ in range(self.size()):
                 key = self.value()
-                element = self.value()
-                result.setdefault(_hashable(key), element)
+                # The first occurrence of a key wins, as in the channel's decoder.
+                result.setdefault(repr(key) if isinstance(key, (list, dict)) else key, self.value())
             return result
         raise ValueError("unknown type byte %d at %d" % (type_byte, self.pos - 1))
 
 
-def _hashable(key):
-    if isinstance(key, list):
-        return tuple(_hashable(k) for k in key)
-    if isinstance(key, dict):
-        return tuple(sorted((_hashable(k), repr(v)) for k, v in key.items()))
-    return key
-
-
-def decode_value(data):
-    return Reader(data).value()
-
-
-class Success:
-    def __init__(self, value):
-        self.value = value
-
-    def __eq__(self, other):
-        return isinstance(other, Success) and _same(self.value, other.value)
-
-    def __repr__(self):
-        return "Success(%r)" % (self.value,)
-
-
-class Error:
-    def __init__(self, code, message, details=None):
-        self.code, self.message, self.details = code, message, details
-
-    def __eq__(self, other):
-        return (isinstance(other, Error) and (self.code, self.message) == (other.code, other.message)
-                and _same(self.details, other.details))
-
-    def __repr__(self):
-        return "Error(%r, %r, %r)" % (self.code, self.message, self.details)
-
-
-class NotImplementedReply:
-    def __eq__(self, other):
-        return isinstance(other, NotImplementedReply)
-
-    def __repr__(self):
-        return "NotImplemented"
-
-
-def _same(a, b):
-    return type(a) is type(b) and a == b if isinstance(a, bool) or isinstance(b, bool) else a == b
-
-
-def decode_envelope(data):
-    """A reply: Success, Error, or NotImplementedReply for an empty reply."""
-    if len(data) == 0:
-        return NotImplementedReply()
-    reader = Reader(data)
-    flag = reader.take(1)[0]
-    if flag == 0:
-        return Success(reader.value())
-    if flag == 1:
-        code = reader.value()
-        message = reader.value()
-        details = reader.value()
-        return Error(code, "" if message is None else message, details)
-    raise ValueError("envelope flag %d" % flag)
-
-
 def describe(value):
-    """A short readable form of a decoded value, for people."""
-    if value is None:
-        return "null"
-    if value is True:
-        return "true"
-    if value is False:
-        return "false"
+    """A short readable form of a decoded value, for people (long strings cut)."""
+    if value is None or isinstance(value, bool):
+        return "null" if value is None else "true" if value else "false"
     if isinstance(value, str):
-        return '"%s"' % value.encode("unicode_escape").decode("ascii").replace('"', '\\"')
+        text = value if len(value) <= 40 else value[:37] + "..."
+        return '"%s"' % text.encode("unicode_escape").decode("ascii").replace('"', '\\"')
     if isinstance(value, bytes):
         return "bytes[%d]" % len(value)
     if isinstance(value, dict):
@@ -266,10 +160,17 @@ def describe(value):
     return repr(value)
 
 
-def describe_reply(reply):
-    if isinstance(reply, Success):
-        return "success " + describe(reply.value)
-    if isinstance(reply, Error):
-        return "error %s %s%s" % (describe(reply.code), describe(reply.message),
-                                  "" if reply.details is None else " " + describe(reply.details))
-    return "not implemented (empty reply)"
+def describe_reply(data):
+    """A reply's bytes for people: the envelope decoded, or its bytes in hex."""
+    if not data:
+        return "not implemented (empty reply)"
+    try:
+        reader = Reader(data)
+        flag = reader.take(1)[0]
+        if flag == 0:
+            return "success " + describe(reader.value())
+        if flag == 1:
+            return "error " + " ".join(describe(reader.value()) for _ in range(3))
+    except (Truncated, ValueError):
+        pass
+    return "undecodable reply: hex " + data.hex()

@@ -18,7 +18,7 @@ and prints, for each measure, the median with the lowest and highest value:
 Every time is wall-clock milliseconds on one clock: the transcript's, the
 stand-ins' records' and the driver's launch time.
 
-    python3 -B tests/e2e/timings.py --runs 5
+    python3 -B bench/timings.py --runs 5
 
 Nothing here asserts a time; it only reports.
 """
@@ -28,8 +28,10 @@ import os
 import statistics
 import sys
 
-import driver
-from wire import Success
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests", "e2e"))
+
+import driver  # noqa: E402
+import wire  # noqa: E402
 
 TIMED_CALLS = ("startTunnel", "stopTunnel")
 # The actions of the wireguard.exe stand-in that are programs the plugin ran;
@@ -47,8 +49,8 @@ class Record:
 
 def records(outcome):
     """The wireguard.exe and netsh records of a run, in order of start."""
-    found = [Record("netsh", line.start_ms, line.end_ms, line.command_line) for line in outcome.netsh]
-    found += [Record("wireguard.exe", line.start_ms, line.end_ms, line.action)
+    found = [Record("netsh", line.start_ms, line.end_ms, line.text) for line in outcome.netsh]
+    found += [Record("wireguard.exe", line.start_ms, line.end_ms, line.text.split(" ", 1)[0])
               for line in outcome.wireguard if line.start_ms is not None]
     return sorted(found, key=lambda r: (r.start_ms, r.end_ms))
 
@@ -146,7 +148,7 @@ def _number(value):
 
 # The default scenario's replies when the tunnel went up and down as it should:
 # isConnected, startTunnel, isConnected, stopTunnel, isConnected.
-EXPECTED_REPLIES = [Success(False), Success(True), Success(True), Success(True), Success(False)]
+EXPECTED_REPLIES = [wire.FALSE, wire.TRUE, wire.TRUE, wire.TRUE, wire.FALSE]
 
 
 def failed_run(outcome):
@@ -155,7 +157,7 @@ def failed_run(outcome):
     figure."""
     if outcome.exit_code != 0 or any(call.status != "reply" for call in outcome.calls):
         return "exit code %s" % outcome.exit_code
-    if outcome.replies() != EXPECTED_REPLIES:
+    if [call.reply for call in outcome.calls] != EXPECTED_REPLIES:
         return "replies not those of a tunnel up and down"
     return None
 

@@ -1,0 +1,113 @@
+"""Our own tooling where no suite reaches it: the driver ends a run past its
+time limit whole; scripts/run-demo refuses a missing configuration before it
+builds, sends a configuration's bytes as they are, shows control characters
+instead of obeying them, stops its build on Ctrl-C and turns a second
+run-demo away meanwhile."""
+
+import contextlib
+import io
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import driver
+import wire
+
+sys.path.insert(0, os.path.join(driver.REPO, "scripts"))
+import run_demo  # noqa: E402
+
+
+def wait_until_gone(pid, limit_s=5):
+    """Whether the process ended (a zombie counts as ended) within the limit."""
+    deadline = time.monotonic() + limit_s
+    while time.monotonic() < deadline:
+        stat = driver.read_bytes("/proc/%d/stat" % pid) if os.path.exists("/proc/%d" % pid) else None
+        if stat is None or stat.rsplit(b")", 1)[1].split()[0] == b"Z":
+            return True
+        time.sleep(0.05)
+    return False
+
+
+class ToolsTest(unittest.TestCase):
+    def test_a_run_past_its_time_limit_is_ended_with_its_session_only(self):
+        # As wine-run's tree: the program under timeout(1), a process group of
+        # its own, goes; what starts a session of its own (Xvfb, wineserver) stays.
+        with tempfile.TemporaryDirectory() as folder:
+            pids = os.path.join(folder, "pids")
+            script = "timeout 300 sleep 301 & echo $! >%s; setsid sleep 302 & echo $! >>%s; sleep 303" % (pids, pids)
+            started = time.monotonic()
+            with self.assertRaises(driver.DriverError):
+                driver.run_bounded(["sh", "-c", script], dict(os.environ), 2)
+            self.assertLess(time.monotonic() - started, 30)
+            with open(pids) as f:
+                under_timeout, own_session = map(int, f.read().split())
+            try:
+                self.assertEqual((wait_until_gone(under_timeout), wait_until_gone(own_session, 0.2)), (True, False))
+            finally:
+                os.kill(own_session, signal.SIGKILL)
+
+    def test_run_demo_refuses_a_missing_config_and_sends_the_bytes_of_one_unchanged(self):
+        with tempfile.TemporaryDirectory() as folder:
+            err = io.StringIO()
+            with contextlib.redirect_stderr(err), self.assertRaises(SystemExit) as done:
+                run_demo.parse_arguments(["--config", folder + "/absent.conf"])
+            self.assertEqual(done.exception.code, 2)
+            self.assertIn("no such file: " + folder + "/absent.conf", err.getvalue())
+            data = b"[Interface]\r\nAddress = 10.66.66.2/32\r\n# caf\xe9 (Latin-1)\r\n\xff"
+            with open(folder + "/crlf.conf", "wb") as f:
+                f.write(data)
+            config = run_demo.parse_arguments(["--config", folder + "/crlf.conf"]).config_text
+            self.assertEqual(wire.encode_value(config), b"\x07" + bytes([len(data)]) + data)
+        self.assertEqual(run_demo.printable("id \x1b[2J\x07 x\ty"), "id \\x1b[2J\\x07 x\ty")
+
+    def test_run_demo_stops_its_build_on_ctrl_c_and_turns_a_second_one_away(self):
+        # The shell half in a copy of its own, with a cmake whose build hangs.
+        root = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, root)
+        for folder in ("scripts", "fake"):
+            os.makedirs(os.path.join(root, folder))
+        for name in ("run-demo", "build-program.sh"):
+            shutil.copy(os.path.join(driver.REPO, "scripts", name), os.path.join(root, "scripts"))
+        with open(os.path.join(root, "scripts", "run_demo.py"), "w") as f:
+            f.write("import sys\nsys.exit(0)\n")
+        child = os.path.join(root, "build-child")
+        with open(os.path.join(root, "fake", "cmake"), "w") as f:
+            f.write('#!/bin/sh\n[ "$1" = --build ] || exit 0\nsleep 300 &\necho $! >"%s"\nwait\n' % child)
+        os.chmod(os.path.join(root, "fake", "cmake"), 0o700)
+        env = dict(os.environ, PATH=os.path.join(root, "fake") + os.pathsep + os.environ["PATH"])
+
+        def start():
+            # A terminal's Ctrl-C reaches the whole foreground process group; the
+            # script must not inherit an ignored SIGINT from whoever runs the test.
+            return subprocess.Popen([os.path.join(root, "scripts", "run-demo")], env=env, start_new_session=True,
+                                    preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL),
+                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        demos = [start()]
+        try:
+            deadline = time.monotonic() + 20
+            while not driver.read_bytes(child) and time.monotonic() < deadline:
+                time.sleep(0.05)
+            demos.append(start())
+            second = demos[1].communicate(timeout=20)[0]
+            self.assertEqual(demos[1].returncode, 1, second)
+            self.assertIn(b"another run-demo or soak is running", second)
+            build = int(driver.read_bytes(child))
+            os.killpg(demos[0].pid, signal.SIGINT)
+            self.assertEqual(demos[0].wait(20), 130)
+            self.assertTrue(wait_until_gone(build), "the build still runs")
+        finally:
+            for demo in demos:
+                with contextlib.suppress(ProcessLookupError):
+                    demo.kill()
+                demo.communicate()
+            with contextlib.suppress(ProcessLookupError, ValueError):
+                os.kill(int(driver.read_bytes(child) or b"x"), signal.SIGKILL)
+
+
+if __name__ == "__main__":
+    unittest.main()
