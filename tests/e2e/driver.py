@@ -1,8 +1,5 @@
 """Runs tarvex.exe under Wine with the engine stand-in playing the Flutter side
-from a script, and gathers what the run left: each call's reply bytes and
-times, the transcript, the debug log, the netsh and wireguard.exe stand-ins'
-records, the wg folder's files (at snapshots and after the run) and the
-service listings. Standard library only; tests/e2e/README.md tells the steps.
+from a script, and gathers what the run left (tests/e2e/README.md):
 
     outcome = Driver().run([Call("isConnected"), Services(), Close()])
     outcome.calls[0].reply   # b"\\x00\\x02": success, false
@@ -40,7 +37,7 @@ class DriverError(Exception):
 
 
 class Line:
-    """A step: lines of the engine stand-in's script as they are ("window report", "process report", ...)."""
+    """A step: lines of the engine stand-in's script ("window report", "process report", ...)."""
 
     def __init__(self, *lines):
         self.script = list(lines)
@@ -68,25 +65,12 @@ class Call(Line):
         return wire.describe_reply(self.reply) if self.status == "reply" else self.status or "no answer"
 
 
-def Services(prefix=TUNNEL_SERVICE_PREFIX):
-    return Line("services " + prefix)
-
-
-def Note(text):
-    return Line("note " + text)
-
-
-def Snapshot(name, hold_ms=1500):
-    """The driver copies the wg folder's files and the records while the script holds still."""
-    return Line("note snapshot " + name, "sleep %d" % hold_ms)
-
-
-def Sleep(milliseconds):
-    return Line("sleep %d" % milliseconds)
-
-
-def Close():
-    return Line("close")
+Services = lambda prefix=TUNNEL_SERVICE_PREFIX: Line("services " + prefix)
+Note = lambda text: Line("note " + text)
+Sleep = lambda milliseconds: Line("sleep %d" % milliseconds)
+Close = lambda: Line("close")
+# The driver copies the wg folder's files and the records while the script holds still.
+Snapshot = lambda name, hold_ms=1500: Line("note snapshot " + name, "sleep %d" % hold_ms)
 
 
 def default_scenario(config=SAMPLE_CONFIG, network_id=SAMPLE_NETWORK_ID, hold_open_ms=0):
@@ -99,7 +83,7 @@ def default_scenario(config=SAMPLE_CONFIG, network_id=SAMPLE_NETWORK_ID, hold_op
 
 class Outcome:
     def __init__(self, calls):
-        self.calls, self.sent, self.answered, self.listing_open = calls, 0, 0, False
+        self.calls, self.sent, self.answered, self.listing_open, self.read, self.partial = calls, 0, 0, False, 0, b""
         self.exit_code = self.started_ms = self.ended_ms = self.services_left = None
         self.transcript, self.services, self.netsh_ended, self.log_lines = [], [], [], []   # log: CR LF stripped
         self.netsh, self.wireguard, self.wg_files, self.snapshots = [], [], {}, {}       # Records; name -> bytes
@@ -170,21 +154,16 @@ def run_bounded(command, env, timeout_s):
 _prefix_locks = {}
 
 
-def hold_prefix(wine_root, wait_s=900):
+def hold_prefix(wine_root):
     path = os.path.join(wine_root, "wine", "driver.lock")
     if path not in _prefix_locks:
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        descriptor, deadline = os.open(path, os.O_RDWR | os.O_CREAT, 0o644), time.monotonic() + wait_s
-        while True:
-            try:
-                fcntl.flock(descriptor, fcntl.LOCK_EX | fcntl.LOCK_NB)
-                break
-            except BlockingIOError:
-                if time.monotonic() > deadline:
-                    os.close(descriptor)
-                    raise DriverError("another process has used the Wine prefix for %d s: %s" % (wait_s, path))
-                time.sleep(0.2)
-        _prefix_locks[path] = descriptor
+        _prefix_locks[path] = descriptor = os.open(path, os.O_RDWR | os.O_CREAT, 0o644)
+        try:
+            fcntl.flock(descriptor, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            print("driver: waiting for another process's runs in this prefix to end (%s)" % path, flush=True)
+            fcntl.flock(descriptor, fcntl.LOCK_EX)
         # Our own wine-run --shutdown must not wait for the lock we hold.
         os.environ["TARVEX_PREFIX_LOCK_HELD"] = path
 
@@ -341,14 +320,10 @@ class Driver:
                 if os.path.isfile(os.path.join(folder, name))}
 
     def run(self, steps, keep_wine=False, fresh=True, on_line=None, netsh_faults=()):
-        """Prepares, runs the steps, and returns the Outcome.
-
-        keep_wine: leave the run's tunnel services for a later run (otherwise
-        they are removed, also when the run failed); fresh=False: start from
-        the services and the wg folder an earlier run left; on_line(time_ms,
-        text): called for each transcript line as it appears; netsh_faults:
-        the netsh stand-in's fault lines for this run ("hang <text>",
-        "crash <text>")."""
+        """Prepares, runs the steps, returns the Outcome. keep_wine: leave the
+        run's tunnel services (else removed, also when the run failed); fresh:
+        False starts from the services and wg folder an earlier run left;
+        on_line(time_ms, text) sees each transcript line as it comes."""
         self.prepare(fresh)
         if netsh_faults:
             with open(self.netsh_faults, "w", encoding="utf-8", newline="\r\n") as f:
@@ -368,7 +343,6 @@ class Driver:
                    TARVEX_STANDIN_TIMES="1", TARVEX_STANDIN_DPI="96", TARVEX_STANDIN_REPLY_TIMEOUT_MS="60000",
                    WINEDLLOVERRIDES="netsh.exe=n")
         try:
-            reader = _TranscriptReader(transcript)
             outcome.started_ms = int(time.time() * 1000)
             with open(output, "wb") as out:
                 # A session of its own: a Ctrl-C at the terminal reaches only
@@ -379,7 +353,7 @@ class Driver:
                 deadline = time.monotonic() + self.timeout_s + 30
                 try:
                     while process.poll() is None:
-                        self._take_lines(outcome, reader, on_line)
+                        self._take_lines(outcome, transcript, on_line)
                         if time.monotonic() > deadline:
                             raise DriverError("tarvex.exe did not end within %d s" % self.timeout_s)
                         time.sleep(0.05)
@@ -387,7 +361,7 @@ class Driver:
                     end_process_tree(process)
             outcome.exit_code, outcome.ended_ms = process.returncode, int(time.time() * 1000)
             outcome.netsh_ended = self.end_running_netsh()
-            self._take_lines(outcome, reader, on_line, final=True)
+            self._take_lines(outcome, transcript, on_line, final=True)
             outcome.program_output = read_bytes(output).decode("utf-8", "replace")
             outcome.log_lines = text_lines(self.debug_log)
             outcome.netsh = read_records(self.netsh_record, pid=False)
@@ -402,8 +376,17 @@ class Driver:
                 self.remove_tunnel_services()
         return outcome
 
-    def _take_lines(self, outcome, reader, on_line, final=False):
-        lines = reader.new_lines(final)
+    def _take_lines(self, outcome, transcript, on_line, final=False):
+        """Takes the whole lines the transcript has gained (all, when final)."""
+        lines = []
+        with contextlib.suppress(FileNotFoundError), open(transcript, "rb") as f:
+            f.seek(outcome.read)
+            data = f.read()
+            outcome.read += len(data)
+            lines, outcome.partial = (outcome.partial + data).split(b"\n"), b""
+            if not final:
+                outcome.partial = lines.pop()
+        lines = [line.rstrip(b"\r").decode("utf-8", "replace") for line in lines if line or not final]
         for i, line in enumerate(lines):
             match = re.match(r"^(\d{12,}) (.*)$", line)
             time_ms, text = (int(match[1]), match[2]) if match else (None, line)
@@ -430,25 +413,4 @@ class Driver:
                 # means the copy came too late to be trusted.
                 outcome.snapshots[rest[len("snapshot "):]] = types.SimpleNamespace(
                     wg_files=self.read_wg_files(), wireguard=read_records(self.wireguard_record, pid=True),
-                    in_time=i + 1 == len(lines) and not reader.grew())
-
-
-class _TranscriptReader:
-    """Reads whole lines of a file another process appends to."""
-
-    def __init__(self, path):
-        self.path, self.offset, self.partial = path, 0, b""
-
-    def new_lines(self, final=False):
-        with contextlib.suppress(FileNotFoundError), open(self.path, "rb") as f:
-            f.seek(self.offset)
-            data = f.read()
-            self.offset += len(data)
-            lines, self.partial = (self.partial + data).split(b"\n"), b""
-            if not final:
-                self.partial = lines.pop()
-            return [line.rstrip(b"\r").decode("utf-8", "replace") for line in lines if line or not final]
-        return []
-
-    def grew(self):
-        return os.path.exists(self.path) and os.path.getsize(self.path) > self.offset
+                    in_time=i + 1 == len(lines) and os.path.getsize(transcript) == outcome.read)

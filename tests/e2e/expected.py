@@ -5,6 +5,7 @@ step, the reply's bytes, its log lines, its child processes), a Listing or a
 Snap where the script lists the services or takes a snapshot."""
 
 import driver
+import wire
 from driver import Call, Line
 
 P = "WindowsVpnPlugin::"
@@ -50,6 +51,11 @@ def is_connected(running=None, found=None, gone=None):
     return head + lines(*(["IsVPNConnected - Service %s not found" % service(gone)] if gone else []),
                         "CheckWindowsVPNConnection - No WireGuard connections found",
                         "IsConnected - Connection status: false")
+
+
+def asked(running=None, found=None, gone=None):
+    """An "isConnected" row: true while a service runs."""
+    return Call("isConnected"), wire.TRUE if running or found else wire.FALSE, is_connected(running, found, gone), []
 
 
 def cut_after(log, last):
@@ -163,8 +169,16 @@ class Roads:
         return list(first) + [self.install(network_id)] + self.deletes(network_id) + self.adds(
             network_id, port, address) + [self.service_record(network_id, how=how)]
 
-    def down(self, network_id):
-        return self.removal(network_id, "runs 0")
+    def started(self, network_id, config=driver.SAMPLE_CONFIG, endpoint=(PORT, ADDRESS), how="runs 0", left=None):
+        """The row of a start that succeeds; `left`: a service left before it,
+        "STOPPED" or the behaviour of one that runs, removed first."""
+        first = () if left is None else self.removal(network_id, None if left == "STOPPED" else left)
+        return (start(network_id, config), wire.TRUE, self.start(network_id, *endpoint, service_exists=bool(left)),
+                self.up(network_id, *endpoint, how=how, first=first))
+
+    def stopped(self, network_id, how="runs 0"):
+        """The row of a stop of a tunnel whose service runs with `how` (None: whose process died)."""
+        return stop(network_id), wire.TRUE, self.stop(network_id), self.removal(network_id, how)
 
 
 class Listing(Line):

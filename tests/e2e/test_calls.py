@@ -15,11 +15,10 @@ import driver
 import hostile
 import wire
 from driver import Call, Close
-from expected import Listing, Roads, Snap, check_run, is_connected, lines, service, start, steps, stop, stored, \
-    with_directive
+from expected import Listing, Roads, Snap, asked, check_run, is_connected, lines, service, start, steps, stop, \
+    stored, with_directive
 
-F, T, CONFIG = wire.FALSE, wire.TRUE, driver.SAMPLE_CONFIG
-ASKED = (Call("isConnected"), F, is_connected(), [])
+F, CONFIG = wire.FALSE, driver.SAMPLE_CONFIG
 # home's install tries to rename and to remove the wg folder, which the plugin holds while it installs.
 HOME, HOME_ENDPOINT = "home", ("51821", "10.66.77.3")
 HOME_CONFIG = with_directive("probe-folder", CONFIG.replace("10.66.66.2/32", "10.66.77.3/32").replace(
@@ -54,7 +53,7 @@ def refused(step, method, reply):
         log = is_connected()
     else:
         log = [] if method is None else lines("HandleMethodCall called: " + hostile.escaped(method))
-    return [(step, reply, log, []), ASKED]
+    return [(step, reply, log, []), asked()]
 
 
 def tables(r, probes):
@@ -66,25 +65,19 @@ def tables(r, probes):
     for label, data, method, reply in hostile.BYTES:
         head += refused(Call(None, data=data, label=label), method, reply)
     head += refused(Call(hostile.FORGED_METHOD), hostile.FORGED_METHOD, wire.NOT_IMPLEMENTED)
-    up_home = r.up(HOME, *HOME_ENDPOINT)
-    tail = [ASKED, (start("office"), T, r.start("office"), r.up("office")),
-            (Call("isConnected"), T, is_connected("office"), []), Listing((service("office"), "RUNNING")),
-            Snap("up", dict(probes, **{"tarvex_office.conf": stored(CONFIG)})),
-            (stop("office"), T, r.stop("office"), r.down("office")), ASKED, Listing()]
+    home = r.started(HOME, HOME_CONFIG, HOME_ENDPOINT)
+    home[3].insert(1, "probe-folder %s -> rename 32 remove 32" % r.wg)
+    tail = [asked(), r.started("office"), asked("office"), Listing((service("office"), "RUNNING")),
+            Snap("up", dict(probes, **{"tarvex_office.conf": stored(CONFIG)})), r.stopped("office"), asked(), Listing()]
     for call, reply in ARGUMENT_ERRORS:
         tail += refused(call, call.method, reply)
     # "home" sorts first among the registered ids and is stopped first.
-    tail += [ASKED] * 200 + [
-        (start("work"), T, r.start("work"), r.up("work")),
-        (start(HOME, HOME_CONFIG), T, r.start(HOME, *HOME_ENDPOINT), up_home[:1] + [
-            "probe-folder %s -> rename 32 remove 32" % r.wg] + up_home[1:]),
-        (Call("isConnected"), T, is_connected(HOME), []),
-        Listing((service(HOME), "RUNNING"), (service("work"), "RUNNING")),
+    tail += [asked()] * 200 + [
+        r.started("work"), home, asked(HOME), Listing((service(HOME), "RUNNING"), (service("work"), "RUNNING")),
         Snap("both", dict(probes, **{"tarvex_home.conf": stored(HOME_CONFIG), "tarvex_work.conf": stored(CONFIG)})),
-        (stop(HOME), T, r.stop(HOME), r.down(HOME)), (Call("isConnected"), T, is_connected("work"), []),
-        Listing((service("work"), "RUNNING")), Snap("work only", dict(probes, **{"tarvex_work.conf": stored(CONFIG)})),
-        (stop("work"), T, r.stop("work"), r.down("work")), ASKED, Listing(),
-        (start("left"), T, r.start("left"), r.up("left")), Close()]
+        r.stopped(HOME), asked("work"), Listing((service("work"), "RUNNING")),
+        Snap("work only", dict(probes, **{"tarvex_work.conf": stored(CONFIG)})), r.stopped("work"), asked(),
+        Listing(), r.started("left"), Close()]
     return head, tail
 
 

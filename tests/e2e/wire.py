@@ -22,6 +22,7 @@ class TypedList(list):
         self.type_byte = type_byte
 
 
+
 TYPED = {9: (4, "<i"), 10: (8, "<q"), 11: (8, "<d"), 14: (4, "<f")}
 
 
@@ -34,10 +35,6 @@ def _size(out, size):
         out += b"\xff" + struct.pack("<I", size & 0xFFFFFFFF)
 
 
-def _align(out, n):
-    out += bytes((-len(out)) % n)
-
-
 def write_value(out, value):
     """Appends `value` to the bytearray `out` (padding counts from its start)."""
     if value is None or isinstance(value, bool):
@@ -46,9 +43,7 @@ def write_value(out, value):
         small = not isinstance(value, Int64) and -(2**31) <= value < 2**31
         out += b"\x03" + struct.pack("<i", value) if small else b"\x04" + struct.pack("<q", value)
     elif isinstance(value, float):
-        out.append(6)
-        _align(out, 8)
-        out += struct.pack("<d", value)
+        out += b"\x06" + bytes(-(len(out) + 1) % 8) + struct.pack("<d", value)
     elif isinstance(value, (str, bytes)):
         data = value.encode("utf-8", "surrogateescape") if isinstance(value, str) else value
         out.append(7 if isinstance(value, str) else 8)
@@ -59,8 +54,7 @@ def write_value(out, value):
         out.append(value.type_byte)
         _size(out, len(value))
         if value:
-            _align(out, width)
-            out += b"".join(struct.pack(fmt, element) for element in value)
+            out += bytes(-len(out) % width) + b"".join(struct.pack(fmt, element) for element in value)
     elif isinstance(value, (list, dict)):
         out.append(12 if isinstance(value, list) else 13)
         _size(out, len(value))
@@ -71,18 +65,16 @@ def write_value(out, value):
         raise TypeError("no wire form for %r" % (value,))
 
 
-def encode_value(value):
+def encode_value(*values):
+    """The values one after another, as one message (padding counts from its start)."""
     out = bytearray()
-    write_value(out, value)
+    for value in values:
+        write_value(out, value)
     return bytes(out)
 
 
 def encode_method_call(method, arguments=None):
-    """The method name as a string value, then the arguments (null when None)."""
-    out = bytearray()
-    write_value(out, method)
-    write_value(out, arguments)
-    return bytes(out)
+    return encode_value(method, arguments)
 
 
 def success(value):
