@@ -28,8 +28,9 @@ import os
 import statistics
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests", "e2e"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "scripts"))
 
+import run_demo  # noqa: E402  (it puts tests/e2e, the driver's folder, on the path)
 import driver  # noqa: E402
 import wire  # noqa: E402
 
@@ -173,7 +174,7 @@ def main(argv=None):
     print("load average at start: %.2f %.2f %.2f" % os.getloadavg())
     runs = []
     for number in range(1, options.runs + 1):
-        outcome = runner.run(driver.default_scenario())
+        outcome = runner.run(run_demo.default_scenario())
         replies = [call.describe() for call in outcome.calls]
         problem = failed_run(outcome)
         if problem:

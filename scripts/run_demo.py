@@ -14,6 +14,18 @@ import wire  # noqa: E402
 
 HOLD_OPEN_MS = 3000
 MARGIN = 16
+SAMPLE_NETWORK_ID = "office"
+
+
+def default_scenario(config=driver.SAMPLE_CONFIG, network_id=SAMPLE_NETWORK_ID, hold_open_ms=0):
+    """The main job's run: one tunnel up and down, asked about on the way."""
+    Call, Services, Snapshot = driver.Call, driver.Services, driver.Snapshot
+    steps = [Call("isConnected"), Call("startTunnel", {"networkId": network_id, "config": config}),
+             Call("isConnected"), Services(), Snapshot("up"), Call("stopTunnel", {"networkId": network_id}),
+             Call("isConnected"), Services()]
+    if hold_open_ms:
+        steps += [driver.Line("window report"), Snapshot("window", hold_open_ms)]
+    return steps + [driver.Close()]
 
 
 def read_config(path):
@@ -43,7 +55,7 @@ def parse_arguments(argv=None):
     parser.add_argument("--config", metavar="FILE",
                         help="the WireGuard configuration to start (default: a sample with documentation "
                              "addresses)")
-    parser.add_argument("--network-id", metavar="ID", default=driver.SAMPLE_NETWORK_ID,
+    parser.add_argument("--network-id", metavar="ID", default=SAMPLE_NETWORK_ID,
                         help="the network id (default: %(default)s); the tunnel is tarvex_<ID>")
     parser.add_argument("--keep-wine", action="store_true",
                         help="leave the Wine environment (wineserver, tunnel services, the wg folder) running "
@@ -191,7 +203,7 @@ def run(options):
         print("run-demo: %s" % e)
         return 1
 
-    steps = driver.default_scenario(config, network_id, hold_open_ms=HOLD_OPEN_MS)
+    steps = default_scenario(config, network_id, hold_open_ms=HOLD_OPEN_MS)
     progress = Progress(runner, steps)
     print("running tarvex.exe under Wine, the Flutter side scripted:")
     try:

@@ -26,7 +26,6 @@ REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 SAMPLE_CONFIG = ("[Interface]\nPrivateKey = c2FtcGxlIHByaXZhdGUga2V5LCBub3QgcmVhbCEhISE=\nAddress = 10.66.66.2/32\n"
                  "DNS = 192.0.2.53\n\n[Peer]\nPublicKey = c2FtcGxlIHB1YmxpYyBrZXkgLSBub3QgYSByZWFsIDE=\n"
                  "AllowedIPs = 0.0.0.0/0\nEndpoint = 203.0.113.5:51820\nPersistentKeepalive = 25\n")
-SAMPLE_NETWORK_ID = "office"
 # A stand-in's record line: its times and the rest without the process id (a
 # netsh command line; "<action> <arguments> -> <outcome>" of wireguard.exe).
 Record = collections.namedtuple("Record", "start_ms end_ms text")
@@ -44,9 +43,8 @@ class Line:
 
 
 class Call(Line):
-    """Bytes sent on a channel: a method call encoded with wire.py, or `data`
-    as it is. The run's copy holds what came back: `status` ("reply",
-    "unhandled", "noreply"), `reply` (its bytes) and the transcript's times."""
+    """Bytes sent on a channel: a method call, or `data` as it is. The run's copy holds
+    what came back: `status` ("reply", "unhandled", "noreply"), `reply` (bytes), times."""
 
     def __init__(self, method, arguments=None, channel=CHANNEL, data=None, label=None):
         self.method, self.channel = method, channel
@@ -65,20 +63,12 @@ class Call(Line):
         return wire.describe_reply(self.reply) if self.status == "reply" else self.status or "no answer"
 
 
-Services = lambda prefix=TUNNEL_SERVICE_PREFIX: Line("services " + prefix)
+Services = lambda: Line("services " + TUNNEL_SERVICE_PREFIX)
 Note = lambda text: Line("note " + text)
 Sleep = lambda milliseconds: Line("sleep %d" % milliseconds)
 Close = lambda: Line("close")
 # The driver copies the wg folder's files and the records while the script holds still.
 Snapshot = lambda name, hold_ms=1500: Line("note snapshot " + name, "sleep %d" % hold_ms)
-
-
-def default_scenario(config=SAMPLE_CONFIG, network_id=SAMPLE_NETWORK_ID, hold_open_ms=0):
-    """The main job's run: one tunnel up and down, asked about on the way."""
-    steps = [Call("isConnected"), Call("startTunnel", {"networkId": network_id, "config": config}),
-             Call("isConnected"), Services(), Snapshot("up"), Call("stopTunnel", {"networkId": network_id}),
-             Call("isConnected"), Services()]
-    return steps + ([Line("window report"), Snapshot("window", hold_open_ms)] if hold_open_ms else []) + [Close()]
 
 
 class Outcome:
@@ -117,11 +107,9 @@ def session_members(session):
 
 def end_process_tree(process):
     """Ends a process we started in a session of its own, and everything in
-    that session, each by its id. wine-run runs the program under timeout(1),
-    which moves itself into a process group of its own: killing wine-run
-    alone would leave tarvex.exe running, holding the single-instance mutex.
-    What lives on beyond one run (Xvfb, wineserver, Wine's service manager
-    and the services, the program's child processes) has sessions of its own."""
+    that session, each by its id: wine-run runs the program under timeout(1),
+    in a process group of its own. What outlives a run (Xvfb, wineserver, the
+    services, the program's child processes) has sessions of its own."""
     if process.poll() is None:
         for _ in range(3):  # a member may start another while we look
             _kill(pid for pid in session_members(process.pid) if pid != process.pid)
@@ -131,8 +119,7 @@ def end_process_tree(process):
 
 
 def run_bounded(command, env, timeout_s):
-    """Runs a command with a time limit; at the limit (or an interrupt) ends
-    its whole process tree. Returns (exit code, output bytes)."""
+    """(exit code, output) of a command; at the time limit (or an interrupt) its whole tree is ended."""
     process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                stderr=subprocess.STDOUT, start_new_session=True)
     try:
@@ -145,12 +132,10 @@ def run_bounded(command, env, timeout_s):
     return process.returncode, output
 
 
-# One prefix, one user at a time: a run removes every tunnel service and
-# empties the shared records, and the program is single-instance, so two
-# processes driving one prefix (two ctest runs in one build folder, run-demo
-# beside a test run) break each other's runs. CTest's resource locks order the
-# groups of one ctest only; this flock beside the prefix orders every process.
-# A process takes it with its first Driver and keeps it until it ends.
+# One prefix, one process at a time (a run clears the shared services and
+# records; the program is single-instance): CTest's resource locks order one
+# ctest's groups only, this flock every process (a second ctest, run-demo). A
+# process takes it with its first Driver and keeps it until it ends.
 _prefix_locks = {}
 
 
@@ -192,8 +177,7 @@ def read_records(path, pid):
 
 
 class Driver:
-    """Runs scenarios in the Wine prefix of one build folder (build/windows,
-    or TARVEX_WINE_ROOT), one run at a time."""
+    """Runs scenarios in the Wine prefix of build/windows (or TARVEX_WINE_ROOT)."""
 
     def __init__(self, name="run", timeout_s=120):
         self.wine_root = os.path.abspath(os.environ.get("TARVEX_WINE_ROOT") or os.path.join(REPO, "build", "windows"))
@@ -210,10 +194,8 @@ class Driver:
         hold_prefix(self.wine_root)
 
     def wine(self, *arguments, timeout_s=60, env=None):
-        """Runs a program under cmake/wine-run; returns (exit code, output).
-        Always with the display: the first Wine program of a session settles
-        the display for the session, and one started without it leaves
-        tarvex.exe unable to open its window later (it ends with 1, silently)."""
+        """(exit code, output) of a program under cmake/wine-run, always with the display: the
+        first program of a Wine session settles it, and tarvex.exe needs it for its window."""
         run_env = dict(os.environ, TARVEX_WINE_ROOT=self.wine_root, TARVEX_WINE_TIMEOUT=str(timeout_s),
                        TARVEX_WINE_DISPLAY="1", **(env or {}))
         code, output = run_bounded([self.wine_run] + list(arguments), run_env, timeout_s + 30)
@@ -222,13 +204,10 @@ class Driver:
     def unix_path(self, path):
         """A Windows path of the prefix (C:\\..., Z:\\...) on this side."""
         drive, rest = path[:2].upper(), path[2:].replace("\\", "/").lstrip("/")
-        if drive not in ("C:", "Z:"):
-            raise DriverError("no Unix path for %s" % path)
         return "/" + rest if drive == "Z:" else os.path.join(self.prefix, "drive_c", rest)
 
     def folders(self):
-        """APPDATA and TEMP as the prefix's programs see them (Wine sets both
-        from its registry, whatever the Unix environment says)."""
+        """APPDATA and TEMP as Wine's programs see them (from its registry, not our environment)."""
         if self._folders is None:
             code, output = self.wine("cmd", "/c", "set")
             values = {name.upper(): value for name, _, value in (line.strip("\r").partition("=")
@@ -255,11 +234,8 @@ class Driver:
         return [name for name in names if name.startswith(TUNNEL_SERVICE_PREFIX)]
 
     def remove_tunnel_services(self):
-        """Removes every WireGuardTunnel$... service through the stand-in's
-        uninstall (which stops it first), once no install of this build runs:
-        the plugin gives up on an install after 10 s, but the install, in a
-        session of its own, outlives the program and creates its service when
-        it ends, which would leave it to the next run."""
+        """Removes every WireGuardTunnel$... service with the stand-in's uninstall, once no install
+        of this build runs: one the plugin gave up on creates its service when it ends."""
         deadline, late = time.monotonic() + 20, True
         while late and time.monotonic() < deadline:
             # Wine shows a program's command line, its Windows path, in /proc.
@@ -275,9 +251,8 @@ class Driver:
 
     @contextlib.contextmanager
     def wine_held(self):
-        """Keeps Wine up (its service manager and the services it runs) while
-        the block runs, as Windows stays up between two runs of a program:
-        Wine ends with its last program otherwise. Notepad holds it."""
+        """Keeps Wine (its service manager, the services) up, as Windows stays up between two runs
+        of a program: Wine ends with its last program otherwise. Notepad holds it."""
         env = dict(os.environ, TARVEX_WINE_ROOT=self.wine_root, TARVEX_WINE_TIMEOUT="1800", TARVEX_WINE_DISPLAY="1")
         keeper = subprocess.Popen([self.wine_run, "notepad"], env=env, stdin=subprocess.DEVNULL,
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
@@ -287,8 +262,7 @@ class Driver:
             end_process_tree(keeper)
 
     def prepare(self, fresh=True):
-        """No debug log, empty stand-in records, no netsh fault file; when
-        fresh, also no tunnel service and an empty wg folder."""
+        """No debug log, records or netsh faults; when fresh, no tunnel service and an empty wg folder."""
         if fresh:
             self.remove_tunnel_services()
             for entry in os.listdir(self.wg_directory) if os.path.isdir(self.wg_directory) else []:
@@ -302,10 +276,8 @@ class Driver:
                 open(record, "wb").close()
 
     def end_running_netsh(self):
-        """Ends the netsh processes still running in the prefix (one the
-        program gave up waiting for, or whose caller was ended), each by its
-        id; returns their ids. The program runs it by its bare name, which
-        Wine shows as the first word in /proc."""
+        """Ends (and answers) the netsh processes still running in the prefix, which the program
+        gave up on or left when it was ended; Wine shows the bare name it ran first in /proc."""
         named = [pid for pid, words in _proc("cmdline")
                  if words.split(b"\0")[0].lower().rpartition(b"\\")[2] in (b"netsh", b"netsh.exe")]
         ended = [pid for pid, environment in _proc("environ") if pid in named
@@ -320,10 +292,8 @@ class Driver:
                 if os.path.isfile(os.path.join(folder, name))}
 
     def run(self, steps, keep_wine=False, fresh=True, on_line=None, netsh_faults=()):
-        """Prepares, runs the steps, returns the Outcome. keep_wine: leave the
-        run's tunnel services (else removed, also when the run failed); fresh:
-        False starts from the services and wg folder an earlier run left;
-        on_line(time_ms, text) sees each transcript line as it comes."""
+        """The Outcome of the steps. keep_wine: leave the services (else removed, also after a failure);
+        fresh=False: start from what an earlier run left; on_line(time_ms, text): each transcript line."""
         self.prepare(fresh)
         if netsh_faults:
             with open(self.netsh_faults, "w", encoding="utf-8", newline="\r\n") as f:
@@ -345,8 +315,7 @@ class Driver:
         try:
             outcome.started_ms = int(time.time() * 1000)
             with open(output, "wb") as out:
-                # A session of its own: a Ctrl-C at the terminal reaches only
-                # us, and we end the program's whole process tree below.
+                # A session of its own: a Ctrl-C reaches only us, and we end the tree below.
                 process = subprocess.Popen([self.wine_run, "--display", self.program], env=env,
                                            stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
                                            start_new_session=True)
@@ -409,8 +378,7 @@ class Driver:
                 if keyword == "service" or rest.startswith("error "):
                     outcome.services[-1].append(tuple(rest.rsplit(" ", 1)))
             elif keyword == "note" and rest.startswith("snapshot "):
-                # The script holds still after the note; a line after it already
-                # means the copy came too late to be trusted.
+                # The script holds still after the note: a line after it means the copy came late.
                 outcome.snapshots[rest[len("snapshot "):]] = types.SimpleNamespace(
                     wg_files=self.read_wg_files(), wireguard=read_records(self.wireguard_record, pid=True),
                     in_time=i + 1 == len(lines) and os.path.getsize(transcript) == outcome.read)

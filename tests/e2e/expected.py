@@ -1,8 +1,6 @@
-"""What the plugin writes on its common roads (debug-log lines, netsh command
-lines), formed from its fixed texts, what the wireguard.exe stand-in records
-for them, and the check of a run against its table: one row per call (the
-step, the reply's bytes, its log lines, its child processes), a Listing or a
-Snap where the script lists the services or takes a snapshot."""
+"""The plugin's lines on its common roads (debug log, netsh), formed from its fixed texts, the
+wireguard.exe stand-in's records of them, and the check of a run against its table: a row per
+call (step, reply bytes, log lines, child processes), a Listing or Snap per listing or snapshot."""
 
 import driver
 import wire
@@ -68,6 +66,7 @@ class Roads:
     def __init__(self, d):
         self.wireguard, self.program, self.wg = driver.windows_path(d.wireguard_exe), d.program_windows, \
             d.wg_directory_windows
+        self.folder = self.program.rpartition("\\")[0]  # the installation's
 
     def config(self, network_id):
         return "%s\\tarvex_%s.conf" % (self.wg, network_id)
@@ -135,18 +134,13 @@ class Roads:
                 for suffix in RULES]
 
     def adds(self, network_id, port=PORT, address=ADDRESS):
-        wireguard = self.program.rpartition("\\")[0] + "\\bin\\wireguard.exe"
-        head = 'netsh advfirewall firewall add rule name="Tarvex VPN - tarvex_' + network_id
-        return [head + ' In" dir=in action=allow protocol=any program="%s" enable=yes profile=any' % wireguard,
-                head + ' Out" dir=out action=allow protocol=any program="%s" enable=yes profile=any' % wireguard,
-                head + ' App In" dir=in action=allow protocol=any program="%s" enable=yes profile=any' % self.program,
-                head + ' App Out" dir=out action=allow protocol=any program="%s" enable=yes profile=any'
-                % self.program,
-                head + ' UDP" dir=out action=allow protocol=udp remoteport=%s enable=yes profile=any' % port,
-                head + ' UDP In" dir=in action=allow protocol=udp localport=%s enable=yes profile=any' % port,
-                head + ' VPN In" dir=in action=allow protocol=any localip=%s enable=yes profile=any' % address,
-                head + ' VPN Out" dir=out action=allow protocol=any localip=%s enable=yes profile=any' % address,
-                head + ' ICMP" dir=in action=allow protocol=icmpv4 localip=%s enable=yes profile=any' % address]
+        program, wireguard = 'program="%s"' % self.program, 'program="%s\\bin\\wireguard.exe"' % self.folder
+        rules = [("In", "in", "any", wireguard), ("Out", "out", "any", wireguard), ("App In", "in", "any", program),
+                 ("App Out", "out", "any", program), ("UDP", "out", "udp", "remoteport=" + port),
+                 ("UDP In", "in", "udp", "localport=" + port), ("VPN In", "in", "any", "localip=" + address),
+                 ("VPN Out", "out", "any", "localip=" + address), ("ICMP", "in", "icmpv4", "localip=" + address)]
+        return ['netsh advfirewall firewall add rule name="Tarvex VPN - tarvex_%s %s" dir=%s action=allow protocol=%s '
+                '%s enable=yes profile=any' % ((network_id,) + rule) for rule in rules]
 
     def install(self, network_id, outcome="0"):
         return 'install /installtunnelservice "%s" -> %s' % (self.config(network_id), outcome)

@@ -1,9 +1,5 @@
 """Hostile input from the Flutter side: network ids that make no tunnel name,
-bytes that are no well-formed call, and seeded traffic (the seed is fixed,
-TARVEX_HOSTILE_SEED=<n> runs others): well-formed calls, the same calls
-damaged (cut short, a type byte changed, a huge declared count, deep nesting,
-trailing bytes), random bytes, and one message in ten on a channel nobody
-listens to. A message that could create a tunnel is never sent."""
+bytes that are no well-formed call, and seeded traffic (tests/e2e/README.md)."""
 
 import os
 import random
@@ -47,47 +43,42 @@ INVALID_STOP = wire.error("INVALID_ARGUMENTS", "Invalid arguments for stopTunnel
 INVALID_CONFIG = wire.error("INVALID_CONFIG", "No config provided")
 START_ERROR = wire.error("START_TUNNEL_ERROR", "Failed to start tunnel: " + BAD_VARIANT)
 STOP_ERROR = wire.error("STOP_TUNNEL_ERROR", "Failed to stop tunnel: " + BAD_VARIANT)
-START_LOG = {INVALID_START: ["StartTunnel - Invalid arguments"], INVALID_CONFIG: ["StartTunnel - No config provided"],
-             START_ERROR: ["StartTunnel - Exception: " + BAD_VARIANT]}
+# The log of a call its arguments refuse, by its reply: the dispatch, the method's first line, the refusal.
+REFUSALS = {reply: lines("HandleMethodCall called: " + method, method[0].upper() + method[1:] + " called", *more)
+            for reply, method, more in [
+                (INVALID_START, "startTunnel", ["StartTunnel - Invalid arguments"]),
+                (INVALID_CONFIG, "startTunnel", ["StartTunnel - No config provided"]),
+                (START_ERROR, "startTunnel", ["StartTunnel - Exception: " + BAD_VARIANT]),
+                (INVALID_STOP, "stopTunnel", []), (STOP_ERROR, "stopTunnel", ["StopTunnel - Exception: " + BAD_VARIANT])]}
 
 
-def refused_call(method, reply):
-    """The log of a call its arguments make fail: the dispatch, the method's first line, the refusal."""
-    if method == "startTunnel":
-        return lines("HandleMethodCall called: startTunnel", "StartTunnel called", *START_LOG[reply])
-    return lines("HandleMethodCall called: stopTunnel", "StopTunnel called",
-                 *(["StopTunnel - Exception: " + BAD_VARIANT] if reply == STOP_ERROR else []))
-
-
-def value(v):
-    return wire.encode_value(v)
+value = wire.encode_value
 
 
 HUGE = b"\xff\xff\xff\xff\xff"            # size field: 255, then 4,294,967,295
 NESTED = b"\x0c\x01" * 100000 + b"\x00"   # 100,000 lists, each holding the next
-FULL_START = wire.encode_method_call("startTunnel", {"networkId": "office", "config": driver.SAMPLE_CONFIG})
-# (what it is, bytes, the method it decodes to or None, the reply). Bytes that
-# decode to no method call get the channel layer's empty reply and never reach
-# the plugin; the others the reply their decoded call deserves.
+# (what it is, bytes, the reply). Bytes that decode to no method call get the
+# channel layer's empty reply and never reach the plugin; the others the reply
+# their decoded call deserves.
 BYTES = [
-    ("empty message", b"", None, wire.NOT_IMPLEMENTED),
-    ("method name with a huge size", b"\x07" + HUGE + b"isConnected", None, wire.NOT_IMPLEMENTED),
-    ("isConnected, arguments a list of huge count", value("isConnected") + b"\x0c" + HUGE + b"\x00", "isConnected",
-     wire.FALSE),
+    ("empty message", b"", wire.NOT_IMPLEMENTED),
+    ("method name with a huge size", b"\x07" + HUGE + b"isConnected", wire.NOT_IMPLEMENTED),
+    ("isConnected, arguments a list of huge count", value("isConnected") + b"\x0c" + HUGE + b"\x00", wire.FALSE),
     ("startTunnel, arguments a map of huge count", value("startTunnel") + b"\x0d" + HUGE + b"\x07\x06config",
-     "startTunnel", INVALID_START),
+     INVALID_START),
     ("startTunnel, config a string of huge size", value("startTunnel") + b"\x0d\x02" + value("networkId")
-     + value("office") + value("config") + b"\x07" + HUGE + b"[Interface]\n", "startTunnel", START_ERROR),
-    ("100,000 nested lists as the message", NESTED, None, wire.NOT_IMPLEMENTED),
-    ("startTunnel, arguments 100,000 nested lists", value("startTunnel") + NESTED, "startTunnel", INVALID_START),
-    ("unknown type byte 15", b"\x0f", None, wire.NOT_IMPLEMENTED),
-    ("unknown type bytes 255 254 253", b"\xff\xfe\xfd", None, wire.NOT_IMPLEMENTED),
-    ("stopTunnel, arguments of unknown type 42", value("stopTunnel") + b"\x2a", "stopTunnel", INVALID_STOP),
+     + value("office") + value("config") + b"\x07" + HUGE + b"[Interface]\n", START_ERROR),
+    ("100,000 nested lists as the message", NESTED, wire.NOT_IMPLEMENTED),
+    ("startTunnel, arguments 100,000 nested lists", value("startTunnel") + NESTED, INVALID_START),
+    ("unknown type byte 15", b"\x0f", wire.NOT_IMPLEMENTED),
+    ("unknown type bytes 255 254 253", b"\xff\xfe\xfd", wire.NOT_IMPLEMENTED),
+    ("stopTunnel, arguments of unknown type 42", value("stopTunnel") + b"\x2a", INVALID_STOP),
     ("startTunnel, networkId of unknown type 15", value("startTunnel") + b"\x0d\x02" + value("networkId") + b"\x0f"
-     + value("config") + value(driver.SAMPLE_CONFIG), "startTunnel", START_ERROR),
-    ("truncated method name", value("isConnected")[:5], None, wire.NOT_IMPLEMENTED),
-    ("startTunnel without its arguments value", value("startTunnel"), "startTunnel", INVALID_START),
-    ("startTunnel cut 10 bytes short", FULL_START[:-10], "startTunnel", START_ERROR),
+     + value("config") + value(driver.SAMPLE_CONFIG), START_ERROR),
+    ("truncated method name", value("isConnected")[:5], wire.NOT_IMPLEMENTED),
+    ("startTunnel without its arguments value", value("startTunnel"), INVALID_START),
+    ("startTunnel cut 10 bytes short", value("startTunnel", {"networkId": "office", "config": driver.SAMPLE_CONFIG})[:-10],
+     START_ERROR),
 ]
 
 # --- seeded traffic ----------------------------------------------------------
@@ -195,26 +186,20 @@ def random_text(rng):
     return bytes(rng.getrandbits(8) for _ in range(rng.randrange(12))).decode("utf-8", "surrogateescape")
 
 
+def random_typed_list(rng):
+    type_byte, element = rng.choice(TYPED_LISTS)
+    return wire.TypedList(type_byte, (element(rng.randint(-9, 9)) for _ in range(rng.randrange(4))))
+
+
 def random_value(rng, depth=0):
-    kind = rng.randrange(11 if depth < 2 else 9)
-    if kind < 3:
-        return [None, True, False][kind]
-    if kind == 3:
-        return rng.randint(-2**31, 2**31 - 1)
-    if kind == 4:
-        return wire.Int64(rng.randint(-2**63, 2**63 - 1))
-    if kind == 5:
-        return rng.uniform(-1e6, 1e6)
-    if kind == 6:
-        return random_text(rng)
-    if kind == 7:
-        return bytes(rng.getrandbits(8) for _ in range(rng.randrange(5)))
-    if kind == 8:
-        type_byte, element = rng.choice(TYPED_LISTS)
-        return wire.TypedList(type_byte, (element(rng.randint(-9, 9)) for _ in range(rng.randrange(4))))
-    if kind == 9:
-        return [random_value(rng, depth + 1) for _ in range(rng.randrange(4))]
-    return {random_text(rng): random_value(rng, depth + 1) for _ in range(rng.randrange(4))}
+    """A value of any type; lists and maps (the last two kinds) only two deep."""
+    return [lambda: None, lambda: True, lambda: False, lambda: rng.randint(-2**31, 2**31 - 1),
+            lambda: wire.Int64(rng.randint(-2**63, 2**63 - 1)), lambda: rng.uniform(-1e6, 1e6),
+            lambda: random_text(rng), lambda: bytes(rng.getrandbits(8) for _ in range(rng.randrange(5))),
+            lambda: random_typed_list(rng),
+            lambda: [random_value(rng, depth + 1) for _ in range(rng.randrange(4))],
+            lambda: {random_text(rng): random_value(rng, depth + 1) for _ in range(rng.randrange(4))},
+            ][rng.randrange(11 if depth < 2 else 9)]()
 
 
 def random_call(rng):

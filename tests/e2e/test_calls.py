@@ -1,9 +1,7 @@
 """One run of tarvex.exe carrying scenarios that cannot touch each other (ids
-of their own, no tunnel up from one to the next): hostile network ids and
-bytes, 2,000 seeded messages, the default scenario, argument errors, a burst
-of 200 "isConnected", two tunnels up at once, and a tunnel left running when
-the program closes. Each call is a row: its reply bytes, its log lines, its
-child processes."""
+of their own, no tunnel up from one to the next), each call a row of a table
+(tests/e2e/README.md): hostile ids and bytes, 2,000 seeded messages, the
+default scenario, argument errors, a burst, two tunnels, a tunnel left up."""
 
 import ntpath
 import os
@@ -44,15 +42,11 @@ ARGUMENT_ERRORS = [
 LOG_LINE = re.compile(rb"^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] WindowsVpnPlugin::[\x20-\x7e]*$")
 
 
-def refused(step, method, reply):
-    """A refused call's row: the dispatch line (none when no method name
-    decodes) and the method's own lines; an "isConnected" is answered."""
-    if method in ("startTunnel", "stopTunnel"):
-        log = hostile.refused_call(method, reply)
-    elif method == "isConnected":
-        log = is_connected()
-    else:
-        log = [] if method is None else lines("HandleMethodCall called: " + hostile.escaped(method))
+def refused(step, reply):
+    """A refused call's row: its log (none when no method name decodes) and
+    an "isConnected" answered after it."""
+    log = hostile.REFUSALS.get(reply) or (is_connected() if reply == F else lines(
+        "HandleMethodCall called: " + hostile.escaped(step.method)) if step.method else [])
     return [(step, reply, log, []), asked()]
 
 
@@ -62,15 +56,15 @@ def tables(r, probes):
     for network_id in hostile.IDS:
         head += [(start(network_id), F, hostile.refused_start(network_id), []),
                  (stop(network_id), F, hostile.refused_stop(network_id), [])]
-    for label, data, method, reply in hostile.BYTES:
-        head += refused(Call(None, data=data, label=label), method, reply)
-    head += refused(Call(hostile.FORGED_METHOD), hostile.FORGED_METHOD, wire.NOT_IMPLEMENTED)
+    for label, data, reply in hostile.BYTES:
+        head += refused(Call(None, data=data, label=label), reply)
+    head += refused(Call(hostile.FORGED_METHOD), wire.NOT_IMPLEMENTED)
     home = r.started(HOME, HOME_CONFIG, HOME_ENDPOINT)
     home[3].insert(1, "probe-folder %s -> rename 32 remove 32" % r.wg)
     tail = [asked(), r.started("office"), asked("office"), Listing((service("office"), "RUNNING")),
             Snap("up", dict(probes, **{"tarvex_office.conf": stored(CONFIG)})), r.stopped("office"), asked(), Listing()]
     for call, reply in ARGUMENT_ERRORS:
-        tail += refused(call, call.method, reply)
+        tail += refused(call, reply)
     # "home" sorts first among the registered ids and is stopped first.
     tail += [asked()] * 200 + [
         r.started("work"), home, asked(HOME), Listing((service(HOME), "RUNNING"), (service("work"), "RUNNING")),

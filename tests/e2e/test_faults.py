@@ -1,19 +1,11 @@
 """Helpers that fail, crash or hang, and the program ended in the middle of a
-start, one id per scenario, in three runs of tarvex.exe in one Wine held up
-between them, as Windows stays up. The program runs from a private copy of
-the installation with a netsh.exe planted beside it and in its current
-directory, which is never run.
-
-Run 1: wireguard.exe's faults (an install that exits 1, one that outlasts the
-plugin's 10 s wait, a service that stops during start-up, an install that
-crashes before or after creating its service): each start replies false and
-registers nothing, and a second start cleans up what the failure left. Then
-gone (the service removed from outside while its id is registered), dies (its
-process crashes 2 s after running), netshhang and netshcrash (one netsh add
-hangs past the plugin's 5 s wait, or crashes), killwait (the program ended
-while its start waits for the service). Run 2: what killwait left is found
-and replaced; killnetsh: the program ended while a netsh add hangs. Run 3:
-what killnetsh left is found and replaced."""
+start, one id per scenario, in three runs in one Wine held up between them,
+from a private installation with a netsh.exe planted beside the program and
+in its current directory (never run). Run 1: wireguard.exe's faults, each
+start replying false, then cleaned up by a second start; gone, dies,
+netshhang, netshcrash; killwait, ended while its start waits for the service.
+Run 2 replaces what killwait left; killnetsh is ended while a netsh add hangs.
+Run 3 replaces what killnetsh left (tests/e2e/README.md)."""
 
 import contextlib
 import glob

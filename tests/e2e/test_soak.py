@@ -7,9 +7,9 @@ import os
 import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
-                                "scripts"))
+import driver
 
+sys.path.insert(0, os.path.join(driver.REPO, "scripts"))
 import soak  # noqa: E402
 
 

@@ -22,15 +22,14 @@ sys.path.insert(0, os.path.join(driver.REPO, "scripts"))
 import run_demo  # noqa: E402
 
 
-def wait_until_gone(pid, limit_s=5):
+def gone(pid, limit_s=5):
     """Whether the process ended (a zombie counts as ended) within the limit."""
     deadline = time.monotonic() + limit_s
-    while time.monotonic() < deadline:
-        stat = driver.read_bytes("/proc/%d/stat" % pid) if os.path.exists("/proc/%d" % pid) else None
-        if stat is None or stat.rsplit(b")", 1)[1].split()[0] == b"Z":
-            return True
+    while (driver.read_bytes("/proc/%d/stat" % pid) or b") Z").rsplit(b")", 1)[1].split()[0] != b"Z":
+        if time.monotonic() > deadline:
+            return False
         time.sleep(0.05)
-    return False
+    return True
 
 
 class ToolsTest(unittest.TestCase):
@@ -38,16 +37,14 @@ class ToolsTest(unittest.TestCase):
         # As wine-run's tree: the program under timeout(1), a process group of
         # its own, goes; what starts a session of its own (Xvfb, wineserver) stays.
         with tempfile.TemporaryDirectory() as folder:
-            pids = os.path.join(folder, "pids")
-            script = "timeout 300 sleep 301 & echo $! >%s; setsid sleep 302 & echo $! >>%s; sleep 303" % (pids, pids)
+            script = "timeout 300 sleep 301 & echo $! >{0}/pids; setsid sleep 302 & echo $! >>{0}/pids; sleep 303"
             started = time.monotonic()
             with self.assertRaises(driver.DriverError):
-                driver.run_bounded(["sh", "-c", script], dict(os.environ), 2)
+                driver.run_bounded(["sh", "-c", script.format(folder)], dict(os.environ), 2)
             self.assertLess(time.monotonic() - started, 30)
-            with open(pids) as f:
-                under_timeout, own_session = map(int, f.read().split())
+            under_timeout, own_session = map(int, driver.read_bytes(folder + "/pids").split())
             try:
-                self.assertEqual((wait_until_gone(under_timeout), wait_until_gone(own_session, 0.2)), (True, False))
+                self.assertEqual((gone(under_timeout), gone(own_session, 0.2)), (True, False))
             finally:
                 os.kill(own_session, signal.SIGKILL)
 
@@ -69,44 +66,39 @@ class ToolsTest(unittest.TestCase):
         # The shell half in a copy of its own, with a cmake whose build hangs.
         root = tempfile.mkdtemp()
         self.addCleanup(shutil.rmtree, root)
-        for folder in ("scripts", "fake"):
-            os.makedirs(os.path.join(root, folder))
+        os.makedirs(root + "/scripts")
+        os.makedirs(root + "/fake")
         for name in ("run-demo", "build-program.sh"):
-            shutil.copy(os.path.join(driver.REPO, "scripts", name), os.path.join(root, "scripts"))
-        with open(os.path.join(root, "scripts", "run_demo.py"), "w") as f:
+            shutil.copy(os.path.join(driver.REPO, "scripts", name), root + "/scripts")
+        with open(root + "/scripts/run_demo.py", "w") as f:
             f.write("import sys\nsys.exit(0)\n")
-        child = os.path.join(root, "build-child")
-        with open(os.path.join(root, "fake", "cmake"), "w") as f:
-            f.write('#!/bin/sh\n[ "$1" = --build ] || exit 0\nsleep 300 &\necho $! >"%s"\nwait\n' % child)
-        os.chmod(os.path.join(root, "fake", "cmake"), 0o700)
-        env = dict(os.environ, PATH=os.path.join(root, "fake") + os.pathsep + os.environ["PATH"])
-
-        def start():
-            # A terminal's Ctrl-C reaches the whole foreground process group; the
-            # script must not inherit an ignored SIGINT from whoever runs the test.
-            return subprocess.Popen([os.path.join(root, "scripts", "run-demo")], env=env, start_new_session=True,
-                                    preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL),
-                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        demos = [start()]
+        with open(root + "/fake/cmake", "w") as f:
+            f.write('#!/bin/sh\n[ "$1" = --build ] || exit 0\nsleep 300 &\necho $! >"%s/build-child"\nwait\n' % root)
+        os.chmod(root + "/fake/cmake", 0o700)
+        env = dict(os.environ, PATH=root + "/fake" + os.pathsep + os.environ["PATH"])
+        # A terminal's Ctrl-C reaches the whole foreground process group; the
+        # script must not inherit an ignored SIGINT from whoever runs the test.
+        start = lambda: subprocess.Popen(
+            [root + "/scripts/run-demo"], env=env, start_new_session=True, stdout=subprocess.PIPE,
+            stderr=subprocess.STDOUT, preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+        demos, deadline = [start()], time.monotonic() + 20
         try:
-            deadline = time.monotonic() + 20
-            while not driver.read_bytes(child) and time.monotonic() < deadline:
+            while not driver.read_bytes(root + "/build-child") and time.monotonic() < deadline:
                 time.sleep(0.05)
             demos.append(start())
             second = demos[1].communicate(timeout=20)[0]
             self.assertEqual(demos[1].returncode, 1, second)
             self.assertIn(b"another run-demo or soak is running", second)
-            build = int(driver.read_bytes(child))
             os.killpg(demos[0].pid, signal.SIGINT)
             self.assertEqual(demos[0].wait(20), 130)
-            self.assertTrue(wait_until_gone(build), "the build still runs")
+            self.assertTrue(gone(int(driver.read_bytes(root + "/build-child"))), "the build still runs")
         finally:
             for demo in demos:
                 with contextlib.suppress(ProcessLookupError):
                     demo.kill()
                 demo.communicate()
             with contextlib.suppress(ProcessLookupError, ValueError):
-                os.kill(int(driver.read_bytes(child) or b"x"), signal.SIGKILL)
+                os.kill(int(driver.read_bytes(root + "/build-child") or b"x"), signal.SIGKILL)
 
 
 if __name__ == "__main__":

@@ -7,6 +7,7 @@ Int64 always 64-bit), float, str (UTF-8), bytes (byte list), list, dict, and
 TypedList for the typed lists. Replies are compared as bytes (success,
 error, NOT_IMPLEMENTED)."""
 
+import json
 import struct
 
 
@@ -22,17 +23,12 @@ class TypedList(list):
         self.type_byte = type_byte
 
 
-
 TYPED = {9: (4, "<i"), 10: (8, "<q"), 11: (8, "<d"), 14: (4, "<f")}
 
 
-def _size(out, size):
-    if size < 254:
-        out.append(size)
-    elif size <= 0xFFFF:
-        out += b"\xfe" + struct.pack("<H", size)
-    else:
-        out += b"\xff" + struct.pack("<I", size & 0xFFFFFFFF)
+def _size(size):
+    return bytes([size]) if size < 254 else b"\xfe" + struct.pack("<H", size) if size <= 0xFFFF else \
+        b"\xff" + struct.pack("<I", size & 0xFFFFFFFF)
 
 
 def write_value(out, value):
@@ -46,18 +42,14 @@ def write_value(out, value):
         out += b"\x06" + bytes(-(len(out) + 1) % 8) + struct.pack("<d", value)
     elif isinstance(value, (str, bytes)):
         data = value.encode("utf-8", "surrogateescape") if isinstance(value, str) else value
-        out.append(7 if isinstance(value, str) else 8)
-        _size(out, len(data))
-        out += data
+        out += (b"\x07" if isinstance(value, str) else b"\x08") + _size(len(data)) + data
     elif isinstance(value, TypedList):
         width, fmt = TYPED[value.type_byte]
-        out.append(value.type_byte)
-        _size(out, len(value))
+        out += bytes([value.type_byte]) + _size(len(value))
         if value:
             out += bytes(-len(out) % width) + b"".join(struct.pack(fmt, element) for element in value)
     elif isinstance(value, (list, dict)):
-        out.append(12 if isinstance(value, list) else 13)
-        _size(out, len(value))
+        out += (b"\x0c" if isinstance(value, list) else b"\x0d") + _size(len(value))
         for item in value.items() if isinstance(value, dict) else [(element,) for element in value]:
             for element in item:
                 write_value(out, element)
@@ -138,18 +130,13 @@ class Reader:
 
 def describe(value):
     """A short readable form of a decoded value, for people (long strings cut)."""
-    if value is None or isinstance(value, bool):
-        return "null" if value is None else "true" if value else "false"
-    if isinstance(value, str):
-        text = value if len(value) <= 40 else value[:37] + "..."
-        return '"%s"' % text.encode("unicode_escape").decode("ascii").replace('"', '\\"')
-    if isinstance(value, bytes):
-        return "bytes[%d]" % len(value)
     if isinstance(value, dict):
         return "{" + ", ".join("%s: %s" % (describe(k), describe(v)) for k, v in value.items()) + "}"
     if isinstance(value, list):
-        return "[" + ", ".join(describe(v) for v in value) + "]"
-    return repr(value)
+        return "[" + ", ".join(map(describe, value)) + "]"
+    if isinstance(value, str) and len(value) > 40:
+        value = value[:37] + "..."
+    return json.dumps(value) if isinstance(value, (str, bool, type(None))) else repr(value)
 
 
 def describe_reply(data):
