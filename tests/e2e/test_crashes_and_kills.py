@@ -262,6 +262,8 @@ class CrashesAndKillsTest(unittest.TestCase):
         self.assertGreaterEqual(after.start_ms - hung.start_ms, 4500)
         self.assertLess(after.start_ms, hung.end_ms)
         self.assertGreaterEqual(self.calls["netshhang"][0].elapsed_ms, 5000)
+        # The crashing add did crash: Wine reports the fault on the program's output.
+        self.assertIn("Unhandled page fault on write access to 0000000000000000", self.first.program_output)
 
     # Run 2: the restart after the kill inside the service start's wait -----
 
