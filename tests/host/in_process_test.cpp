@@ -1,7 +1,5 @@
-// The host's parts in the test's own process: the top-level window (placement
-// for the monitor's DPI, its class and the class's life, the binding to its
-// object, DPI changes, a second creation), the command-line conversion, and
-// tarvex.exe's resources as Windows reads them.
+// The host's parts in the test's own process: the top-level window, the
+// command-line conversion, and tarvex.exe's resources as Windows reads them.
 
 #include <windows.h>
 
@@ -26,9 +24,7 @@ class TestWindow : public Win32Window {
 
  protected:
   LRESULT MessageHandler(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept override {
-    if (message == WM_WINDOWPOSCHANGING) {
-      position_flags = reinterpret_cast<const WINDOWPOS*>(lparam)->flags;
-    }
+    if (message == WM_WINDOWPOSCHANGING) position_flags = reinterpret_cast<const WINDOWPOS*>(lparam)->flags;
     return Win32Window::MessageHandler(window, message, wparam, lparam);
   }
 };
@@ -42,28 +38,14 @@ std::string Placement(HWND window, HWND parent = nullptr) {
          std::to_string(rect.right - rect.left) + " " + std::to_string(rect.bottom - rect.top);
 }
 
-std::wstring Title(HWND window) {
-  wchar_t title[16] = {};
-  GetWindowTextW(window, title, 16);
-  return title;
-}
-
 TEST(Win32WindowTest, CreatesHiddenAtTheOriginAndSizeScaledByTheMonitorDpiTruncatingFractions) {
-  const std::pair<const wchar_t*, std::string> cases[] = {
-      {L"96", "10 10 1280 720"},
-      {L"120", "12 12 1600 900"},
-      {L"144", "15 15 1920 1080"},
-      // 110/96: 11.46 and 1466.67 become 11 and 1466, not 1467.
-      {L"110", "11 11 1466 825"},
-  };
-  for (const auto& [dpi, placement] : cases) {
-    SetEnvironmentVariableW(L"TARVEX_STANDIN_DPI", dpi);
-    TestWindow window;
-    ASSERT_TRUE(window.Create(L"tarvex", {10, 10}, {1280, 720}));
-    EXPECT_EQ(Placement(window.GetHandle()), placement);
-    EXPECT_FALSE(IsWindowVisible(window.GetHandle())) << placement;
-  }
+  SetEnvironmentVariableW(L"TARVEX_STANDIN_DPI", L"110");
+  TestWindow window;
+  ASSERT_TRUE(window.Create(L"tarvex", {10, 10}, {1280, 720}));
   SetEnvironmentVariableW(L"TARVEX_STANDIN_DPI", nullptr);
+  // 110/96: 11.46 and 1466.67 become 11 and 1466, not 1467.
+  EXPECT_EQ(Placement(window.GetHandle()), "11 11 1466 825");
+  EXPECT_FALSE(IsWindowVisible(window.GetHandle()));
 }
 
 TEST(Win32WindowTest, TheClassCarriesTheProgramIconAndGoesWithTheLastWindowObjectNotWithItsNativeWindow) {
@@ -108,18 +90,15 @@ TEST(Win32WindowTest, AWindowIsBoundOnceToTheObjectThatCreatedItAndNeverToNoObje
   EXPECT_EQ(GetWindowLongPtrW(window, GWLP_USERDATA),
             reinterpret_cast<LONG_PTR>(static_cast<Win32Window*>(&owner)));
   EXPECT_EQ(intruder.GetHandle(), nullptr);
-  EXPECT_EQ(Title(window), L"owner");
 
   // A window of the class made without an object stays unbound, with default
   // handling, also when a WM_NCCREATE without a create struct comes.
   HWND unbound = CreateWindowExW(0, kClass, L"unbound", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
                                  GetModuleHandleW(nullptr), nullptr);
-  EXPECT_EQ(Title(unbound), L"unbound");
   SendMessageW(unbound, WM_NCCREATE, 0, 0);
   EXPECT_EQ(GetWindowLongPtrW(unbound, GWLP_USERDATA), 0);
   SendMessageW(unbound, WM_CLOSE, 0, 0);
   EXPECT_FALSE(IsWindow(unbound));
-  EXPECT_EQ(owner.GetHandle(), window);
 }
 
 TEST(Win32WindowTest, ADpiChangeTakesTheSuggestedRectangleWithoutChangingOrderOrActivation) {
@@ -156,8 +135,6 @@ TEST(CommandLineTest, WideTextBecomesUtf8AndInvalidUtf16BecomesEmpty) {
   const std::pair<const wchar_t*, std::string> cases[] = {
       {nullptr, ""},
       {L"", ""},
-      {L"two words", "two words"},
-      {L"\x00E9\x20AC", "\xC3\xA9\xE2\x82\xAC"},
       // A surrogate pair: one four-byte character.
       {L"\xD83D\xDE00", "\xF0\x9F\x98\x80"},
       // Lone surrogates, high and low.
@@ -169,14 +146,9 @@ TEST(CommandLineTest, WideTextBecomesUtf8AndInvalidUtf16BecomesEmpty) {
   }
 }
 
-// The manifest's DPI setting is not seen by Wine, which reports per-monitor
-// awareness either way.
-TEST(ResourcesTest, TheProgramCarriesItsIconItsManifestAndItsVersion) {
-  wchar_t test_path[MAX_PATH + 1] = {};
-  GetModuleFileNameW(nullptr, test_path, MAX_PATH + 1);
-  const std::wstring folder = test_path;
-  const std::wstring program_path = folder.substr(0, folder.rfind(L'\\')) + L"\\tarvex.exe";
-  HMODULE program = LoadLibraryExW(program_path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+TEST(ResourcesTest, TheProgramCarriesItsIconAndItsManifest) {
+  // Found beside this test program.
+  HMODULE program = LoadLibraryExW(L"tarvex.exe", nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(program, nullptr);
   EXPECT_NE(FindResourceW(program, MAKEINTRESOURCEW(101), RT_GROUP_ICON), nullptr);
   HRSRC manifest = FindResourceW(program, MAKEINTRESOURCEW(1), RT_MANIFEST);
@@ -184,17 +156,9 @@ TEST(ResourcesTest, TheProgramCarriesItsIconItsManifestAndItsVersion) {
   const std::string text(static_cast<const char*>(LockResource(LoadResource(program, manifest))),
                          SizeofResource(program, manifest));
   EXPECT_THAT(text, testing::HasSubstr("<requestedExecutionLevel level=\"requireAdministrator\""));
+  // Wine reports per-monitor DPI awareness whatever the manifest says.
   EXPECT_THAT(text, testing::HasSubstr(">PerMonitorV2</dpiAwareness>"));
   FreeLibrary(program);
-
-  DWORD ignored = 0;
-  std::string version(GetFileVersionInfoSizeW(program_path.c_str(), &ignored), '\0');
-  ASSERT_TRUE(GetFileVersionInfoW(program_path.c_str(), 0, static_cast<DWORD>(version.size()), &version[0]));
-  wchar_t* original_name = nullptr;
-  UINT length = 0;
-  ASSERT_TRUE(VerQueryValueW(version.data(), L"\\StringFileInfo\\040904B0\\OriginalFilename",
-                             reinterpret_cast<void**>(&original_name), &length));
-  EXPECT_EQ(std::wstring(original_name), L"tarvex.exe");
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
-// tarvex.exe run whole under Wine: its window as the system and the user meet
-// it, the plugins, the channel of the in-process plugin, one copy at a time,
-// the refusals, the consoles. Checks whose state cannot touch each other
-// share one run of the program.
+// tarvex.exe run whole: its window, plugins, channel, consoles, one copy at a
+// time and its refusals. Checks that cannot touch each other share a run.
 
 #include <windows.h>
 
@@ -9,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -19,8 +16,6 @@
 #include <regex>
 #include <sstream>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -28,49 +23,38 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ElementsAre;
 using testing::ElementsAreArray;
-using testing::IsEmpty;
 
 struct HostSetup {
-  // The command line after the program path, as typed.
-  std::wstring arguments;
-  // Lines of the scripted Flutter side.
-  std::vector<std::string> script;
-  // The stand-ins' controls.
-  std::map<std::wstring, std::wstring> environment;
-  // The private copy of the installation (with the recording dwmapi.dll
-  // beside the program) without its "data" folder.
-  bool without_data = false;
-  // Started without a console, as from Explorer; or with one of the test's to
-  // attach to, as from a console window.
-  bool parent_console = false;
-  // With the test as its debugger: the program stands still at each debug
-  // event until a wait of the test answers it.
-  bool debugged = false;
+  std::wstring arguments;                            // after the program path, as typed
+  std::vector<std::string> script;                   // the scripted Flutter side
+  std::map<std::wstring, std::wstring> environment;  // the stand-ins' controls
+  bool without_data = false;                         // the installation without its "data" folder
+  bool parent_console = false;                       // one to attach to, as from a console window
+  bool debugged = false;                             // with the test as its debugger
 };
 
-// Sets the standard handles and answers the previous ones.
-std::array<HANDLE, 3> SwapStandardHandles(const std::array<HANDLE, 3>& handles) {
+// Runs `action` with the standard handles aside: AllocConsole points them at the
+// console, and (under Wine) FreeConsole closes them, the test's output included.
+void WithStandardHandlesAside(void (*action)()) {
   const DWORD ids[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
-  std::array<HANDLE, 3> previous = {};
-  for (size_t i = 0; i < handles.size(); ++i) {
-    previous[i] = GetStdHandle(ids[i]);
-    SetStdHandle(ids[i], handles[i]);
+  HANDLE kept[3] = {};
+  for (int i = 0; i < 3; ++i) {
+    kept[i] = GetStdHandle(ids[i]);
+    SetStdHandle(ids[i], nullptr);
   }
-  return previous;
+  action();
+  for (int i = 0; i < 3; ++i) SetStdHandle(ids[i], kept[i]);
 }
 
 std::vector<std::string> ReadLines(const fs::path& path) {
   std::ifstream text(path, std::ios::binary);
   std::vector<std::string> lines;
-  for (std::string line; std::getline(text, line);) {
-    lines.push_back(line.back() == '\r' ? line.substr(0, line.size() - 1) : line);
-  }
+  for (std::string line; std::getline(text, line);) lines.push_back(line.substr(0, line.find('\r')));
   return lines;
 }
 
-// What a run of tarvex.exe left: its exit code (none: it was still running
-// after a minute, a slow Wine on a busy machine, and was ended), the engine
-// stand-in's transcript, the plugin and dwmapi stand-ins' records.
+// What a run left: the exit code (none: still running after a minute, a slow
+// Wine on a busy machine, and then ended), the stand-ins' transcript and records.
 struct ProgramRun {
   std::optional<DWORD> exit_code;
   std::vector<std::string> transcript;
@@ -78,103 +62,73 @@ struct ProgramRun {
   std::vector<std::string> dwmapi;
 };
 
-// Runs tarvex.exe from a private copy of the installation, with the recording
-// dwmapi.dll beside it, until it ends. Once the script has run out,
-// `after_script` gets the program's window, and ends the program.
+// Runs tarvex.exe from a private copy of the installation, with the recording dwmapi.dll,
+// until it ends; once the script has run out, `after_script` gets its window to end it.
 ProgramRun RunProgram(const HostSetup& setup, const std::function<void(HWND)>& after_script = {}) {
   static int runs = 0;
-  const fs::path folder =
-      fs::temp_directory_path() /
-      ("tarvex-host-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++runs));
+  const fs::path folder = fs::temp_directory_path() / ("tarvex-host-" + std::to_string(++runs));
   const fs::path install = folder / "install";
+  fs::remove_all(folder);
   fs::create_directories(install);
   wchar_t test_path[MAX_PATH + 1] = {};
   GetModuleFileNameW(nullptr, test_path, MAX_PATH + 1);
   const fs::path bin = fs::path(test_path).parent_path();
-  for (const fs::directory_entry& entry : fs::directory_iterator(bin)) {
-    if (entry.path().extension() == ".dll" || entry.path().filename() == "tarvex.exe") {
-      fs::copy_file(entry.path(), install / entry.path().filename());
-    }
+  for (const fs::path& file : fs::directory_iterator(bin)) {
+    if (file.extension() == ".dll" || file.filename() == "tarvex.exe") fs::copy(file, install);
   }
-  if (!setup.without_data) {
-    fs::copy(bin / "data", install / "data", fs::copy_options::recursive);
-  }
-  fs::copy_file(bin.parent_path() / "standins" / "dwmapi" / "dwmapi.dll", install / "dwmapi.dll");
-  std::ofstream script(folder / "script.txt", std::ios::binary);
-  for (const std::string& line : setup.script) {
-    script << line << "\n";
-  }
-  script.close();
+  if (!setup.without_data) fs::copy(bin / "data", install / "data", fs::copy_options::recursive);
+  fs::copy(bin.parent_path() / "standins" / "dwmapi" / "dwmapi.dll", install);
+  std::string script;
+  for (const std::string& line : setup.script) script += line + "\n";
+  std::ofstream(folder / "script.txt", std::ios::binary) << script;
 
   std::map<std::wstring, std::wstring> environment = {
       {L"TARVEX_ENGINE_SCRIPT", (folder / "script.txt").wstring()},
       {L"TARVEX_ENGINE_TRANSCRIPT", (folder / "transcript.txt").wstring()},
       {L"TARVEX_STANDIN_PLUGIN_RECORD", (folder / "plugins.txt").wstring()},
       {L"TARVEX_STANDIN_DWMAPI_RECORD", (folder / "dwmapi.txt").wstring()},
-      // The plugin's debug log, in the run's own folder.
-      {L"APPDATA", folder.wstring()},
+      {L"APPDATA", folder.wstring()},  // for the plugin's debug log
   };
   environment.insert(setup.environment.begin(), setup.environment.end());
-  std::array<HANDLE, 3> console_handles = {};
+  for (const auto& [name, value] : environment) SetEnvironmentVariableW(name.c_str(), value.c_str());
   if (setup.parent_console) {
-    // AllocConsole points the standard handles at the new console, and
-    // (under Wine) FreeConsole closes whatever they are then: the test's
-    // own, its output, are kept out of their way.
-    const std::array<HANDLE, 3> test_handles = SwapStandardHandles({});
-    FreeConsole();
-    AllocConsole();
-    console_handles = SwapStandardHandles(test_handles);
+    WithStandardHandlesAside([] {
+      FreeConsole();
+      AllocConsole();
+    });
   }
-  // Inherited, then taken back.
-  for (const auto& [name, value] : environment) {
-    SetEnvironmentVariableW(name.c_str(), value.c_str());
-  }
-  const fs::path program = install / "tarvex.exe";
-  std::wstring command_line = L"\"" + program.wstring() + L"\" " + setup.arguments;
-  // Without the test's console (Wine gives one even to a GUI program).
-  const DWORD flags = DETACHED_PROCESS | (setup.debugged ? DEBUG_ONLY_THIS_PROCESS : 0);
-  // Standard output and error go nowhere; a console the program opens takes them.
+  // Standard output and error go nowhere until the program opens a console.
   SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
-  HANDLE nowhere =
-      CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0, nullptr);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = startup.hStdError = nowhere;
+  startup.hStdOutput = startup.hStdError =
+      CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0, nullptr);
+  std::wstring command_line = L"\"" + (install / "tarvex.exe").wstring() + L"\" " + setup.arguments;
+  // Without the test's console (Wine gives one even to a GUI program).
+  const DWORD flags = DETACHED_PROCESS | (setup.debugged ? DEBUG_ONLY_THIS_PROCESS : 0);
   PROCESS_INFORMATION process = {};
-  bool debugging = CreateProcessW(program.c_str(), &command_line[0], nullptr, nullptr, TRUE, flags, nullptr,
+  bool debugging = CreateProcessW(nullptr, &command_line[0], nullptr, nullptr, TRUE, flags, nullptr,
                                   folder.c_str(), &startup, &process) &&
                    setup.debugged;
   CloseHandle(process.hThread);
-  CloseHandle(nowhere);
-  for (const auto& [name, value] : environment) {
-    SetEnvironmentVariableW(name.c_str(), nullptr);
-  }
+  CloseHandle(startup.hStdOutput);
+  for (const auto& [name, value] : environment) SetEnvironmentVariableW(name.c_str(), nullptr);
 
-  // Answers a debugged program's debug events until it has exited (true) or
-  // the time has passed (false).
-  const auto debug = [&debugging](int milliseconds) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (debugging) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  // Answers a debugged program's events until it has exited (true) or time is up.
+  const auto debug = [&debugging](ULONGLONG milliseconds) {
+    const ULONGLONG deadline = GetTickCount64() + milliseconds;
+    for (ULONGLONG now = GetTickCount64(); debugging; now = GetTickCount64()) {
       DEBUG_EVENT event = {};
-      if (left.count() <= 0 || !WaitForDebugEvent(&event, static_cast<DWORD>(left.count()))) {
-        return false;
-      }
-      DWORD status = DBG_CONTINUE;
-      if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) {
-        CloseHandle(event.u.CreateProcessInfo.hFile);
-      } else if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) {
-        CloseHandle(event.u.LoadDll.hFile);
-      } else if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT &&
-                 event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT) {
-        // The loader's breakpoint is the debugger's; any other exception is
-        // the program's own to handle.
-        status = DBG_EXCEPTION_NOT_HANDLED;
-      }
+      if (now >= deadline || !WaitForDebugEvent(&event, static_cast<DWORD>(deadline - now))) return false;
+      if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) CloseHandle(event.u.CreateProcessInfo.hFile);
+      if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) CloseHandle(event.u.LoadDll.hFile);
+      // The loader's breakpoint is the debugger's; other exceptions are the program's.
+      const bool programs_own = event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT &&
+                                event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT;
       debugging = event.dwDebugEventCode != EXIT_PROCESS_DEBUG_EVENT;
-      ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+      ContinueDebugEvent(event.dwProcessId, event.dwThreadId,
+                         programs_own ? DBG_EXCEPTION_NOT_HANDLED : DBG_CONTINUE);
     }
     return true;
   };
@@ -184,32 +138,20 @@ ProgramRun RunProgram(const HostSetup& setup, const std::function<void(HWND)>& a
       after_script(FindWindowW(L"FLUTTER_RUNNER_WIN32_WINDOW", nullptr));
       break;
     }
-    if (debug(20)) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    if (debug(20)) Sleep(20);
   }
-  ProgramRun run;
   DWORD exit_code = 0;
-  if (debug(60000) && WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0 &&
-      GetExitCodeProcess(process.hProcess, &exit_code)) {
-    run.exit_code = exit_code;
-  } else {
+  const bool ended = debug(60000) && WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0 &&
+                     GetExitCodeProcess(process.hProcess, &exit_code);
+  if (!ended) {
     TerminateProcess(process.hProcess, 99);
     debug(10000);
     WaitForSingleObject(process.hProcess, 10000);
   }
   CloseHandle(process.hProcess);
-  if (setup.parent_console) {
-    const std::array<HANDLE, 3> test_handles = SwapStandardHandles(console_handles);
-    FreeConsole();
-    SwapStandardHandles(test_handles);
-  }
-  run.transcript = ReadLines(folder / "transcript.txt");
-  run.plugins = ReadLines(folder / "plugins.txt");
-  run.dwmapi = ReadLines(folder / "dwmapi.txt");
-  std::error_code ignored;
-  fs::remove_all(folder, ignored);
-  return run;
+  if (setup.parent_console) WithStandardHandlesAside([] { FreeConsole(); });
+  return {ended ? std::optional<DWORD>(exit_code) : std::nullopt, ReadLines(folder / "transcript.txt"),
+          ReadLines(folder / "plugins.txt"), ReadLines(folder / "dwmapi.txt")};
 }
 
 // The external plugins' registrar names, in the order they are registered.
@@ -218,15 +160,13 @@ const char kRegistrarNames[] =
     "LocalNotifierPlugin RivePlugin ScreenRetrieverPlugin SharePlusWindowsPluginCApi SystemTrayPlugin "
     "UrlLauncherWindows VideoPlayerWinPluginCApi WindowManagerPlugin WireguardFlutterPluginCApi";
 
-// The plugin stand-ins' record: each registration, with its own registrar or
-// a null one, on the main thread in the single-threaded apartment the
-// program set up for it.
+// The plugin stand-ins' record: each registration, with its own registrar or a
+// null one, on the main thread in the single-threaded apartment set up for it.
 std::vector<std::string> PluginRecord(bool null_registrars) {
   std::vector<std::string> lines;
   std::istringstream names(kRegistrarNames);
-  for (std::string name; names >> name;) {
-    lines.push_back(name + (null_registrars ? " null" : " " + name) + " mainsta");
-  }
+  for (std::string name; names >> name;)
+    lines.push_back(name + (null_registrars ? " null " : " " + name + " ") + "mainsta");
   return lines;
 }
 
@@ -243,14 +183,12 @@ testing::Matcher<const std::string&> MatchesLine(const std::string& pattern) {
       [pattern](const std::string& line) { return std::regex_match(line, std::regex(pattern)); });
 }
 
-// A window report: the window's place and size, the view filling its client
-// area, with or without the focus.
+// A window report: its place and size, the view filling its client area.
 testing::Matcher<const std::string&> Filling(const std::string& window, const std::string& focus) {
   return MatchesLine("window " + window + " visible client (\\d+) (\\d+) view 0 0 \\1 \\2 " + focus);
 }
 
-// The user's app theme, as the program reads it from the registry (none:
-// the value removed).
+// The user's app theme, as the program reads it (none: the value removed).
 void SetTheme(std::optional<DWORD> apps_use_light_theme) {
   const wchar_t key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
   if (apps_use_light_theme) {
@@ -279,8 +217,7 @@ TEST(HostProgramTest,
     wchar_t title[16] = {};
     GetWindowTextW(window, title, 16);
     EXPECT_STREQ(title, L"tarvex");
-    // Theme switches reach the window with the colorization message; without
-    // the value the title bar is left as the system draws it.
+    // Theme switches come with the colorization message; without the value the title bar is left.
     for (const std::optional<DWORD> light :
          {std::optional<DWORD>(1), std::optional<DWORD>(), std::optional<DWORD>(2)}) {
       SetTheme(light);
@@ -310,8 +247,7 @@ TEST(HostProgramTest,
 }
 
 TEST(HostProgramTest, DebuggedWithoutRegistrarsTheProgramOpensAConsoleGoesOnAndEndsWithZeroOnAQuitMessage) {
-  // Every registrar refused, named in another order than the program asks
-  // for them: the transcript gives the order of the requests.
+  // Every registrar refused, named in reverse: the transcript gives the order they are asked for.
   std::vector<std::string> expected = {"resync stdout console stderr console", EngineLine("0 null"),
                                        "console own"};
   std::wstring refused = L"tarvex/windows_vpn";
@@ -325,13 +261,11 @@ TEST(HostProgramTest, DebuggedWithoutRegistrarsTheProgramOpensAConsoleGoesOnAndE
   setup.environment = {{L"TARVEX_STANDIN_NO_REGISTRAR", refused}};
   setup.script = {kIsConnectedCall};
   const ProgramRun run = RunProgram(setup, [](HWND window) {
-    // Not a close: the loop ends with the window, its view and the engine
-    // still there, and the quit code is not the exit code.
+    // Not a close: the loop ends with window, view and engine still there; 7 is not the exit code.
     EXPECT_TRUE(PostThreadMessageW(GetWindowThreadProcessId(window, nullptr), WM_QUIT, 7, 0));
   });
   EXPECT_EQ(run.exit_code, 0u);
-  // The view is the window's child before the first frame (else "parked"),
-  // and the window is shown by that frame's callback.
+  // "hidden visible": the view was in the window (not "parked") and the frame's callback showed it.
   expected.insert(expected.end(),
                   {"noregistrar tarvex/windows_vpn", "frame 1 hidden visible", "frame 2 visible visible",
                    "unhandled tarvex/windows_vpn", "end", "viewcontroller destroyed visible"});
@@ -361,7 +295,7 @@ TEST(HostProgramTest, ATakenNameARefusedEngineOrViewControllerEndsTheProgramWith
     const ProgramRun run = RunProgram(test_case.setup);
     EXPECT_EQ(run.exit_code, 1u) << test_case.transcript.back();
     EXPECT_THAT(run.transcript, ElementsAreArray(test_case.transcript));
-    EXPECT_THAT(run.plugins, IsEmpty()) << test_case.transcript.back();
+    EXPECT_THAT(run.plugins, testing::IsEmpty()) << test_case.transcript.back();
     if (held != nullptr) {
       CloseHandle(held);
     }
