@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,8 +17,12 @@
 
 namespace flutter {
 
-// The method call "ping" without arguments.
-inline const std::string kPingCall = "07 04 70 69 6E 67 00";
+// What `run` printed on the standard error stream.
+inline std::string Stderr(const std::function<void()>& run) {
+  testing::internal::CaptureStderr();
+  run();
+  return testing::internal::GetCapturedStderr();
+}
 
 // A running engine with a view and a method channel on it, from fresh counts.
 class StandinTest : public ::testing::Test {
@@ -39,13 +44,28 @@ class StandinTest : public ::testing::Test {
   }
 
   std::unique_ptr<MethodChannel<>> Channel(const std::string& name) {
-    return std::make_unique<MethodChannel<>>(controller_->engine()->messenger(), name,
-                                             &StandardMethodCodec::GetInstance());
+    return std::make_unique<MethodChannel<>>(messenger(), name, &StandardMethodCodec::GetInstance());
   }
 
-  standin::Delivery Deliver(const std::string& channel, const std::string& hex = kPingCall) {
+  // Hands the result of every call on the test channel to `handle`.
+  void OnCall(std::function<void(std::unique_ptr<MethodResult<>>)> handle) {
+    channel_->SetMethodCallHandler(
+        [handle](const MethodCall<>& /*call*/, std::unique_ptr<MethodResult<>> result) {
+          handle(std::move(result));
+        });
+  }
+
+  // Delivers bytes (by default the call "ping" without arguments) as the engine would.
+  standin::Delivery Deliver(const std::string& channel = "test/channel",
+                            const std::string& hex = "07 04 70 69 6E 67 00") {
     return standin::DeliverMessage(engine_, channel, Bytes(hex));
   }
+  std::string Reply(const std::string& channel = "test/channel",
+                    const std::string& hex = "07 04 70 69 6E 67 00") {
+    return Hex(Deliver(channel, hex).reply.bytes);
+  }
+
+  BinaryMessenger* messenger() { return controller_->engine()->messenger(); }
 
   std::unique_ptr<FlutterViewController> controller_;
   FlutterDesktopEngine* engine_ = nullptr;
