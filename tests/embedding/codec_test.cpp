@@ -63,20 +63,11 @@ TEST(EncodableValueTest, TheAlternativeDecidesTheOrderThenTheContents) {
   EncodableValue text(true);
   text = "zzz";  // a string, not the bool a pointer converts to
   // The contents alone would order most of these the other way round.
-  const std::vector<EncodableValue> by_index = {EncodableValue(),
-                                                true,
-                                                int32_t{5},
-                                                int64_t{1},
-                                                9.5,
-                                                text,
-                                                std::vector<uint8_t>{0},
-                                                std::vector<int32_t>{9},
-                                                std::vector<int64_t>{0},
-                                                std::vector<double>{9},
-                                                EncodableList{true},
-                                                EncodableMap{},
-                                                CustomValue(7),
-                                                std::vector<float>{0}};
+  // clang-format off
+  const std::vector<EncodableValue> by_index = {EncodableValue(), true, int32_t{5}, int64_t{1}, 9.5, text,
+      std::vector<uint8_t>{0}, std::vector<int32_t>{9}, std::vector<int64_t>{0}, std::vector<double>{9},
+      EncodableList{true}, EncodableMap{}, CustomValue(7), std::vector<float>{0}};
+  // clang-format on
   for (size_t i = 0; i < by_index.size(); ++i) {
     EXPECT_EQ(by_index[i].index(), i);
     for (size_t j = i + 1; j < by_index.size(); ++j) {
