@@ -98,7 +98,10 @@ TEST_F(TunnelCreationTest, AnyStepOfTheProtectedCreationThatFailsMeansNoFile) {
         windows.fail[c.step] = kErrorAccessDenied;
       }
     };
+    const std::size_t before = LogLines().size();
     EXPECT_FALSE(plugin.CreateWireGuardTunnel(kConfig, "office")) << c.step << c.from_call;
+    // The six lines up to the driver's, then the failure's alone.
+    EXPECT_EQ(LogLinesFrom(before).size(), 7u) << c.step << c.from_call;
     EXPECT_EQ(LogLines().back(), c.folder_step ? kCreate + "Failed to create wg directory: " + kTemp + "\\wg"
                                                : kCreate + "Failed to create config file: " + kOfficeConf)
         << c.step << c.from_call;
@@ -134,9 +137,13 @@ TEST_F(TunnelCreationTest, TheWgFolderIsUsedOnlyWhenNoOtherUserCanHaveMadeIt) {
       windows.junctions.insert(wg);
     }
     windows.files[kOfficeConf] = "left by an earlier run";
+    windows.services.clear();
 
+    const std::size_t before = LogLines().size();
     EXPECT_TRUE(plugin.RemoveWindowsVPNTunnel("office"));
     EXPECT_EQ(windows.files.count(kOfficeConf), c.used ? 0u : 1u) << c.owner << c.junction;
+    // A folder that is not used is passed over without a line.
+    EXPECT_EQ(LogLinesFrom(before).size(), c.used ? 5u : 4u) << c.owner << c.junction;
     EXPECT_EQ(plugin.CreateWireGuardTunnel(kConfig, "office"), c.used) << c.owner << c.junction;
     EXPECT_EQ(LogLines().back(), kCreate + (c.used ? "WireGuard tunnel created successfully"
                                                    : "Failed to create wg directory: " + wg));

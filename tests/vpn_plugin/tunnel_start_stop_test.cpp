@@ -132,6 +132,8 @@ std::function<void(SimulatedWindows&)> FailNextCall(const std::string& operation
   };
 }
 
+constexpr Dword kStopPending = 3;  // neither running nor stopped
+
 // A registered id is asked about without a line: while its service runs the
 // start answers at once; a service that died, was removed from outside or
 // cannot be asked about is forgotten and created again.
@@ -151,6 +153,7 @@ TEST_F(TunnelMethodsTest, StartTunnel_ARegisteredIdIsCreatedAgainUnlessItsServic
        },
        "true", true, true},
       {"died", [](SimulatedWindows& w) { w.services.back().state = kServiceStopped; }, "false", false, true},
+      {"stopping", [](SimulatedWindows& w) { w.services.back().state = kStopPending; }, "false", false, true},
       {"removed", [](SimulatedWindows& w) { ActAsWireGuard(w, "/uninstalltunnelservice tarvex_removed"); },
        "false", false, false},
       {"refused", FailNextCall("OpenServiceW"), nullptr, false, true},
