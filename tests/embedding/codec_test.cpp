@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <limits>
-#include <variant>
 
 #include "embedding/byte_buffer_streams.h"
 #include "embedding/standard_method_codec.h"
@@ -62,44 +61,31 @@ bool Equivalent(const EncodableValue& a, const EncodableValue& b) { return !(a <
 TEST(EncodableValueTest, TheAlternativeDecidesTheOrderThenTheContents) {
   EncodableValue text(true);
   text = "zzz";  // a string, not the bool a pointer converts to
-  // The contents alone would order most of these the other way round.
-  // clang-format off
-  const std::vector<EncodableValue> by_index = {EncodableValue(), true, int32_t{5}, int64_t{1}, 9.5, text,
-      std::vector<uint8_t>{0}, std::vector<int32_t>{9}, std::vector<int64_t>{0}, std::vector<double>{9},
-      EncodableList{true}, EncodableMap{}, CustomValue(7), std::vector<float>{0}};
-  // clang-format on
-  for (size_t i = 0; i < by_index.size(); ++i) {
-    EXPECT_EQ(by_index[i].index(), i);
-    for (size_t j = i + 1; j < by_index.size(); ++j) {
-      EXPECT_TRUE(by_index[i] < by_index[j] && !(by_index[j] < by_index[i])) << i << " < " << j;
-    }
-  }
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  const std::vector<std::pair<EncodableValue, EncodableValue>> ordered = {
-      {false, true},
-      {int32_t{-1}, int32_t{0}},
-      {-1.0, 0.0},
-      {"ab", "abc"},
-      {"abc", "b"},
-      {"A", "\xC3"},  // unsigned bytes
-      {std::vector<uint8_t>{0x41}, std::vector<uint8_t>{0xC3}},
-      {std::vector<int32_t>{-1}, std::vector<int32_t>{0}},
-      {std::vector<double>{nan, 1.0}, std::vector<double>{0.0, 2.0}},  // unordered: the next position decides
-      {std::vector<float>{1.0f}, std::vector<float>{1.0f, 0.0f}},
-      {EncodableList{int32_t{1}}, EncodableList{int32_t{1}, EncodableValue()}},
-      {EncodableMap{{"k", int32_t{1}}}, EncodableMap{{"k", int32_t{2}}}},
-      {EncodableMap{{"k", int32_t{2}}}, EncodableMap{{"l", int32_t{0}}}},
-  };
-  for (size_t i = 0; i < ordered.size(); ++i) {
-    EXPECT_TRUE(ordered[i].first < ordered[i].second && !(ordered[i].second < ordered[i].first)) << i;
+  // Ascending, each row against the next: the alternatives in index order
+  // (the contents alone would order most the other way round), then pairs.
+  // clang-format off
+  const std::vector<EncodableValue> ascending = {EncodableValue(), true, int32_t{5}, int64_t{1}, 9.5, text,
+      std::vector<uint8_t>{0}, std::vector<int32_t>{9}, std::vector<int64_t>{0}, std::vector<double>{9},
+      EncodableList{true}, EncodableMap{}, CustomValue(7), std::vector<float>{0},
+      false, true, int32_t{-1}, int32_t{0}, -1.0, 0.0, "A", "ab", "abc", "b", "\xC3",  // unsigned bytes
+      std::vector<uint8_t>{0x41}, std::vector<uint8_t>{0xC3}, std::vector<int32_t>{-1}, std::vector<int32_t>{0},
+      std::vector<double>{nan, 1.0}, std::vector<double>{0.0, 2.0},  // unordered: the next position decides
+      std::vector<float>{1.0f}, std::vector<float>{1.0f, 0.0f},
+      EncodableList{int32_t{1}}, EncodableList{int32_t{1}, EncodableValue()},
+      EncodableMap{{"k", int32_t{1}}}, EncodableMap{{"k", int32_t{2}}}, EncodableMap{{"l", int32_t{0}}}};
+  // clang-format on
+  for (size_t i = 0; i + 1 < ascending.size(); ++i) {
+    if (i < 13 || ascending[i].index() == ascending[i + 1].index()) {
+      EXPECT_TRUE(ascending[i] < ascending[i + 1] && !(ascending[i + 1] < ascending[i])) << i;
+    }
   }
   EXPECT_TRUE(Equivalent(nan, 1.0) && Equivalent(-0.0, 0.0));
   EXPECT_EQ((EncodableMap{{int32_t{1}, "small"}, {int64_t{1}, "wide"}, {nan, "a"}, {nan, "b"}}).size(), 3u);
   // Custom values are the same only when they are the same object; copies are deep.
   const EncodableValue custom(CustomValue(std::string("same")));
-  EXPECT_FALSE(Equivalent(custom, EncodableValue(CustomValue(std::string("same")))));
-  EXPECT_FALSE(Equivalent(custom, EncodableValue(custom)));
-
+  EXPECT_FALSE(Equivalent(custom, EncodableValue(CustomValue(std::string("same")))) ||
+               Equivalent(custom, EncodableValue(custom)));
   // Each level compared twice would double the work per level: at this depth
   // the comparison would never finish, and the suite's time limit fails it.
   EncodableValue a(int32_t{1});
@@ -187,6 +173,8 @@ TEST(CodecTest, OddAndHostileBytesReadAsTheFormatSaysWithOneLinePerFault) {
       {maps + "0D 00", {maps + "0D 00", ""}},
       {maps + "0D 01 00 0D 00", {maps + "0D 01 00 00", kTooDeep}},
       {Repeat("0C 01 ", 100000), {lists + "0C 01 00", kTooDeep}},
+      // Past the limit the rest of the message reads as null: the 32-bit 5 is never read.
+      {"0C 02 " + lists + "0C 01 0C 00 03 05 00 00 00", {"0C 02 " + lists + "00 00", kTooDeep}},
   };
   // Counts beyond the input read as null: 4,294,967,295 elements; one short;
   // a typed list that fits before its padding only.
@@ -209,48 +197,6 @@ TEST(CodecTest, OddAndHostileBytesReadAsTheFormatSaysWithOneLinePerFault) {
   }
 }
 
-TEST(CodecTest, TooDeepLeavesTheRestOfTheMessageUnread) {
-  // The outer list is the first level, so its first element is 257 deep;
-  // its second element, the 32-bit 5, is never read.
-  const std::vector<uint8_t> bytes = Bytes("0C 02 " + Repeat("0C 01 ", 256) + "0C 00 03 05 00 00 00");
-  ByteBufferStreamReader reader(bytes.data(), bytes.size());
-  EXPECT_EQ(Decode(reader), Outcome("0C 02 " + Repeat("0C 01 ", 255) + "00 00", kTooDeep));
-  EXPECT_EQ(Decode(reader), Outcome("00", ""));
-  // Unread: the too-deep list's size, the empty list and the integer.
-  EXPECT_EQ(reader.RemainingBytes(), 8u);
-}
-
-// Writes down each answer as "[success 01]" or "[error E/m 03 07 00 00 00]".
-class RecordingResult : public MethodResult<EncodableValue> {
- public:
-  std::string answers;
-
- protected:
-  void SuccessInternal(const EncodableValue* result) override { answers += "[success" + Shown(result) + "]"; }
-  void ErrorInternal(const std::string& code, const std::string& message,
-                     const EncodableValue* details) override {
-    answers += "[error " + code + "/" + message + Shown(details) + "]";
-  }
-  void NotImplementedInternal() override { answers += "[not implemented]"; }
-  static std::string Shown(const EncodableValue* value) { return value ? " " + Hex(Encode(*value)) : ""; }
-};
-
-// The answers to a reply envelope, "refused" or what was raised.
-Outcome Process(const std::string& hex) {
-  return Captured([bytes = Bytes(hex)] {
-    RecordingResult result;
-    try {
-      if (!StandardMethodCodec::GetInstance().DecodeAndProcessResponseEnvelope(bytes.data(), bytes.size(),
-                                                                               &result)) {
-        result.answers += "refused";
-      }
-    } catch (const std::bad_variant_access& error) {
-      result.answers += std::string("raised ") + error.what();
-    }
-    return result.answers;
-  });
-}
-
 // "name(arguments)" or "no call".
 Outcome DecodeCall(const std::string& hex) {
   return Captured([&hex] {
@@ -261,13 +207,10 @@ Outcome DecodeCall(const std::string& hex) {
   });
 }
 
-TEST(MethodCodecTest, CallsAndEnvelopesEncodeByteForByteAndDecodeToTheirAnswers) {
+TEST(MethodCodecTest, RepliesEncodeByteForByteAndCallsDecodeWithTheirArguments) {
   const StandardMethodCodec& codec = StandardMethodCodec::GetInstance();
   const EncodableValue yes(true), one(1.0), seven(int32_t{7});
   const std::vector<std::pair<std::vector<uint8_t>, std::string>> encoded = {
-      {*codec.EncodeMethodCall(MethodCall<>("isConnected", nullptr)), kIsConnectedCall},
-      {*codec.EncodeMethodCall(MethodCall<>("a", std::make_unique<EncodableValue>(seven))),
-       "07 01 61 03 07 00 00 00"},
       {*codec.EncodeSuccessEnvelope(), "00 00"},
       {*codec.EncodeSuccessEnvelope(&yes), "00 01"},
       // The flag byte counts towards the double's padding.
@@ -279,31 +222,11 @@ TEST(MethodCodecTest, CallsAndEnvelopesEncodeByteForByteAndDecodeToTheirAnswers)
   for (const auto& [bytes, hex] : encoded) {
     EXPECT_EQ(Hex(bytes), hex);
   }
-  const std::vector<std::pair<Outcome, Outcome>> decoded = {
-      // A decoded call always carries arguments.
-      {DecodeCall(kIsConnectedCall), {"isConnected(00)", ""}},
-      {DecodeCall(kIsConnectedCall.substr(0, kIsConnectedCall.size() - 3)),
-       {"isConnected(00)", kInvalidRead}},
-      {DecodeCall("07 01 61 03 07 00 00 00"), {"a(03 07 00 00 00)", ""}},
-      {DecodeCall("03 01 00 00 00"), {"no call", "Invalid method call; method name is not a string.\n"}},
-      {Process("00 00"), {"[success]", ""}},
-      {Process("00 01"), {"[success 01]", ""}},
-      {Process("01 07 01 45 00 00"), {"[error E/]", ""}},
-      {Process("01 07 01 45 07 01 6D 03 07 00 00 00"), {"[error E/m 03 07 00 00 00]", ""}},
-      {Process("02 01"), {"refused", ""}},
-      // Bytes after the last expected value are ignored.
-      {DecodeCall(kIsConnectedCall + " 03 07 00 00 00"), {"isConnected(00)", ""}},
-      {Process("00 01 FF 07"), {"[success 01]", ""}},
-      {Process("01 07 01 45 00 00 07 01 6D"), {"[error E/]", ""}},
-      // The flag of an empty envelope reads as 0, then its value as null.
-      {Process(""), {"[success]", kTwoInvalidReads}},
-      // A 32-bit code; a 32-bit message.
-      {Process("01 03 01 00 00 00 00 00"), {"raised bad variant access", ""}},
-      {Process("01 07 01 45 03 01 00 00 00 00"), {"raised bad variant access", ""}},
-  };
-  for (size_t i = 0; i < decoded.size(); ++i) {
-    EXPECT_EQ(decoded[i].first, decoded[i].second) << "case " << i;
-  }
+  // A decoded call always carries arguments; bytes after them are ignored.
+  EXPECT_EQ(DecodeCall(kIsConnectedCall), Outcome("isConnected(00)", ""));
+  EXPECT_EQ(DecodeCall(kIsConnectedCall.substr(0, kIsConnectedCall.size() - 3)),
+            Outcome("isConnected(00)", kInvalidRead));
+  EXPECT_EQ(DecodeCall("07 01 61 03 07 00 00 00 03"), Outcome("a(03 07 00 00 00)", ""));
 }
 
 }  // namespace
