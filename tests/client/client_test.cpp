@@ -174,7 +174,7 @@ TEST_F(ClientTest, EachCallIsAnsweredOnceAndAnyAnswerAfterTheFirstIsReportedNotS
   const Answer not_implemented = [](const MethodCall<>&, MethodResult<>& result) { result.NotImplemented(); };
   // A decoded call always carries arguments.
   const Answer echo = [](const MethodCall<>& call, MethodResult<>& result) {
-    result.Success(*call.arguments());
+    result.Success(call.arguments() ? *call.arguments() : EncodableValue("none"));
   };
   // The handler's answers, the message, the reply ("none" or "empty") and what was printed.
   const std::vector<std::tuple<std::vector<Answer>, std::string, std::string, std::string>> rows = {
