@@ -128,12 +128,6 @@ TEST_F(ClientTest, RefusedEngineLeavesNoViewOrRegistrarAndCallsNothingInTheLibra
   messenger()->SetMessageHandler("test/raw", nullptr);
 }
 
-struct TeardownPlugin : Plugin {
-  explicit TeardownPlugin(std::function<void()> run) : on_destroy(std::move(run)) {}
-  ~TeardownPlugin() override { on_destroy(); }
-  std::function<void()> on_destroy;
-};
-
 // A handler may replace itself while it runs: it is kept alive until it
 // returns. Handlers keep their state from one message to the next, and the
 // others stay reachable while the table grows and shrinks.
@@ -164,14 +158,10 @@ TEST_F(ClientTest, HandlersAreReplacedEvenWhileTheyRunAndKeepTheirState) {
 
 TEST_F(ClientTest, EachCallIsAnsweredOnceAndAnyAnswerAfterTheFirstIsReportedNotSent) {
   using Answer = std::function<void(const MethodCall<>&, MethodResult<>&)>;
-  const Answer yes = [](const MethodCall<>&, MethodResult<>& result) {
-    result.Success(EncodableValue(true));
-  };
-  const Answer no = [](const MethodCall<>&, MethodResult<>& result) {
-    result.Success(EncodableValue(false));
-  };
-  const Answer error = [](const MethodCall<>&, MethodResult<>& result) { result.Error("E", "m"); };
-  const Answer not_implemented = [](const MethodCall<>&, MethodResult<>& result) { result.NotImplemented(); };
+  const Answer yes = [](auto&, auto& result) { result.Success(EncodableValue(true)); };
+  const Answer no = [](auto&, auto& result) { result.Success(EncodableValue(false)); };
+  const Answer error = [](auto&, auto& result) { result.Error("E", "m"); };
+  const Answer not_implemented = [](auto&, auto& result) { result.NotImplemented(); };
   // A decoded call always carries arguments.
   const Answer echo = [](const MethodCall<>& call, MethodResult<>& result) {
     result.Success(call.arguments() ? *call.arguments() : EncodableValue("none"));
@@ -247,6 +237,12 @@ TEST_F(ClientTest, KeptResultAnswersLaterAndSilentlyNotAtAllOnceTheEngineIsGone)
             "");
   kept.clear();
 }
+
+struct TeardownPlugin : Plugin {
+  explicit TeardownPlugin(std::function<void()> run) : on_destroy(std::move(run)) {}
+  ~TeardownPlugin() override { on_destroy(); }
+  std::function<void()> on_destroy;
+};
 
 // A registrar destroys its plugins while its messenger and the view are still
 // there, and its messenger takes its callbacks with it: the library keeps the
