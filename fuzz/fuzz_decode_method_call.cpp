@@ -17,8 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto again = codec.DecodeMethodCall(*codec.EncodeMethodCall(*call));
   flutter::Require(again != nullptr && again->method_name() == call->method_name() &&
                    again->arguments() != nullptr);
-  static std::vector<uint8_t> arguments;
-  static std::vector<uint8_t> arguments_again;
+  static std::vector<uint8_t> arguments, arguments_again;
   flutter::Encode(*call->arguments(), arguments);
   flutter::Encode(*again->arguments(), arguments_again);
   flutter::Require(arguments_again == arguments);

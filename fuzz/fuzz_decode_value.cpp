@@ -24,19 +24,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Counts must leave every element they declare a byte of its own.
   size_t values = 0;
   flutter::Require(Depth(value, values) <= flutter::DecodeLimits::kMaxDepth && values <= size);
-  flutter::Require(printed.lines() <= 2 * size + 2);
-  const size_t characters = printed.characters();
+  flutter::Require(printed.lines <= 2 * size + 2);
+  const size_t characters = printed.characters;
   flutter::Require(reader.decode_limits().depth == 0 && reader.decode_limits().promised_bytes == 0);
   if (!flutter::RoundTrips(value)) {
     return 0;
   }
-  static std::vector<uint8_t> encoded;
-  static std::vector<uint8_t> encoded_again;
+  static std::vector<uint8_t> encoded, encoded_again;
   flutter::Encode(value, encoded);
   flutter::ByteBufferStreamReader again(encoded.data(), encoded.size());
   const flutter::EncodableValue reread = serializer.ReadValue(&again);
   flutter::Encode(reread, encoded_again);
-  flutter::Require(printed.characters() == characters && again.RemainingBytes() == 0u &&
+  flutter::Require(printed.characters == characters && again.RemainingBytes() == 0u &&
                    encoded_again == encoded);
   return 0;
 }

@@ -22,52 +22,39 @@ inline void Require(bool property_holds) {
   }
 }
 
-// Takes the place of std::cerr's buffer in a fuzz target and counts what the
-// codec prints instead of writing it. The product keeps its lines; a target
-// that let them through would spend most of its time in write calls, one per
-// line, since std::endl flushes each, and std::cerr first flushes std::cout,
-// which it is tied to.
-class PrintedCounter : public std::streambuf {
- public:
-  size_t lines() const { return lines_; }
-  size_t characters() const { return characters_; }
+// Takes the place of std::cerr's buffer and counts what the codec prints
+// instead of writing it: one flushed write per line (std::endl, and the
+// flush of std::cout that std::cerr is tied to) would take most of a run.
+struct PrintedCounter : std::streambuf {
+  size_t lines = 0;
+  size_t characters = 0;
 
-  // Sends std::cerr here for the rest of the run and starts counting afresh;
-  // every target calls it at the start of each input. Never destroyed:
+  // Every target calls it at the start of each input. Never destroyed:
   // std::cerr is flushed at exit, after function-local statics are gone.
   static const PrintedCounter& Restart() {
     static PrintedCounter& printed = *new PrintedCounter();
     [[maybe_unused]] static std::streambuf* const standard_error = std::cerr.rdbuf(&printed);
     [[maybe_unused]] static std::ostream* const tied = std::cerr.tie(nullptr);
-    printed.lines_ = 0;
-    printed.characters_ = 0;
+    printed.lines = printed.characters = 0;
     return printed;
   }
 
- protected:
   int_type overflow(int_type c) override {
-    if (!traits_type::eq_int_type(c, traits_type::eof())) {
-      const char text = traits_type::to_char_type(c);
-      xsputn(&text, 1);
-    }
+    const char text = traits_type::to_char_type(c);
+    if (!traits_type::eq_int_type(c, traits_type::eof())) xsputn(&text, 1);
     return traits_type::not_eof(c);
   }
+  // memchr rather than a loop: the coverage instrumentation would trace
+  // every character compared.
   std::streamsize xsputn(const char* text, std::streamsize count) override {
-    characters_ += static_cast<size_t>(count);
-    // memchr rather than a loop: the coverage instrumentation would trace
-    // every character compared here.
-    const char* const end = text + count;
-    for (const char* at = text;
+    characters += static_cast<size_t>(count);
+    for (const char *at = text, *end = text + count;
          (at = static_cast<const char*>(std::memchr(at, '\n', static_cast<size_t>(end - at)))) != nullptr;
          ++at) {
-      ++lines_;
+      ++lines;
     }
     return count;
   }
-
- private:
-  size_t lines_ = 0;
-  size_t characters_ = 0;
 };
 
 // Comparing encodings is stricter than equivalence (doubles bit for bit) and
