@@ -184,9 +184,11 @@ class Driver:
                 raise DriverError("missing %s (build the windows preset first)" % needed)
         hold_prefix(self.wine_root)
 
+    def env(self, timeout_s, **more):
+        return dict(os.environ, TARVEX_WINE_ROOT=self.wine_root, TARVEX_WINE_TIMEOUT=str(timeout_s), **more)
+
     def wine(self, *arguments, timeout_s=60, env=None):  # (exit code, output), with the display
-        run_env = dict(os.environ, TARVEX_WINE_ROOT=self.wine_root, TARVEX_WINE_TIMEOUT=str(timeout_s),
-                       TARVEX_WINE_DISPLAY="1", **(env or {}))
+        run_env = self.env(timeout_s, TARVEX_WINE_DISPLAY="1", **(env or {}))
         code, output = run_bounded([self.wine_run] + list(arguments), run_env, timeout_s + 30)
         return code, output.decode("utf-8", "replace")
 
@@ -236,9 +238,9 @@ class Driver:
     @contextlib.contextmanager
     def wine_held(self):
         """Keeps Wine (its service manager, the services) up between runs, as Windows stays up: notepad holds it."""
-        env = dict(os.environ, TARVEX_WINE_ROOT=self.wine_root, TARVEX_WINE_TIMEOUT="1800", TARVEX_WINE_DISPLAY="1")
-        keeper = subprocess.Popen([self.wine_run, "notepad"], env=env, stdin=subprocess.DEVNULL,
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        keeper = subprocess.Popen([self.wine_run, "notepad"], env=self.env(1800, TARVEX_WINE_DISPLAY="1"),
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                  start_new_session=True)
         try:
             yield
         finally:
@@ -250,12 +252,10 @@ class Driver:
             for entry in os.listdir(self.wg_directory) if os.path.isdir(self.wg_directory) else []:
                 path = os.path.join(self.wg_directory, entry)
                 shutil.rmtree(path) if os.path.isdir(path) and not os.path.islink(path) else os.remove(path)
-        for path in (self.debug_log, self.netsh_faults):
-            if os.path.exists(path):
-                os.remove(path)
-        for record in (self.netsh_record, self.wireguard_record):
-            if os.path.exists(record):
-                open(record, "wb").close()
+        for path in filter(os.path.exists, (self.debug_log, self.netsh_faults)):
+            os.remove(path)
+        for record in filter(os.path.exists, (self.netsh_record, self.wireguard_record)):
+            open(record, "wb").close()
 
     def end_running_netsh(self):
         """Ends (and answers) the netsh processes the program gave up on or left; /proc shows the bare name."""
@@ -281,17 +281,16 @@ class Driver:
                 f.write("\n".join(netsh_faults) + "\n")
         os.makedirs(self.work, exist_ok=True)
         script, transcript, output = (os.path.join(self.work, n + ".txt") for n in ("script", "transcript", "output"))
-        if os.path.exists(transcript):
-            os.remove(transcript)
+        for path in filter(os.path.exists, [transcript]):
+            os.remove(path)
         outcome = Outcome([copy.copy(step) for step in steps if isinstance(step, Call)])
         for index, call in enumerate(outcome.calls):
             call.index = index
         with open(script, "w", encoding="utf-8", newline="\n") as f:
             f.write("".join(line + "\n" for step in steps for line in step.script))
-        env = dict(os.environ, TARVEX_WINE_ROOT=self.wine_root, TARVEX_WINE_TIMEOUT=str(self.timeout_s),
-                   TARVEX_ENGINE_SCRIPT=windows_path(script), TARVEX_ENGINE_TRANSCRIPT=windows_path(transcript),
-                   TARVEX_STANDIN_TIMES="1", TARVEX_STANDIN_DPI="96", TARVEX_STANDIN_REPLY_TIMEOUT_MS="60000",
-                   WINEDLLOVERRIDES="netsh.exe=n")
+        env = self.env(self.timeout_s, TARVEX_ENGINE_SCRIPT=windows_path(script), TARVEX_STANDIN_TIMES="1",
+                       TARVEX_ENGINE_TRANSCRIPT=windows_path(transcript), TARVEX_STANDIN_DPI="96",
+                       TARVEX_STANDIN_REPLY_TIMEOUT_MS="60000", WINEDLLOVERRIDES="netsh.exe=n")
         try:
             outcome.started_ms = int(time.time() * 1000)
             with open(output, "wb") as out:

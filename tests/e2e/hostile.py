@@ -1,6 +1,6 @@
-"""Hostile input from the Flutter side: network ids that make no tunnel name,
-bytes that are no well-formed call, and seeded traffic (tests/e2e/README.md)."""
+"""Hostile input: network ids that make no tunnel name, bytes that are no call, seeded traffic (README.md)."""
 
+import contextlib
 import os
 import random
 import struct
@@ -33,10 +33,7 @@ REFUSALS = {reply: lines("HandleMethodCall called: " + method, method[0].upper()
                 (START_ERROR, "startTunnel", ["StartTunnel - Exception: " + BAD_VARIANT]),
                 (INVALID_STOP, "stopTunnel", []), (STOP_ERROR, "stopTunnel", ["StopTunnel - Exception: " + BAD_VARIANT])]}
 
-
 value = wire.encode_value
-
-
 HUGE = b"\xff\xff\xff\xff\xff"            # size field: 255, then 4,294,967,295
 NESTED = b"\x0c\x01" * 100000 + b"\x00"   # 100,000 lists, each holding the next
 # (what it is, bytes, the reply): the channel layer's empty reply where no method call decodes.
@@ -134,9 +131,8 @@ def replies_owed(data):
 
 
 def random_text(rng):
-    if rng.random() < 0.7:
-        return rng.choice(TEXTS)
-    return bytes(rng.getrandbits(8) for _ in range(rng.randrange(12))).decode("utf-8", "surrogateescape")
+    return rng.choice(TEXTS) if rng.random() < 0.7 else bytes(
+        rng.getrandbits(8) for _ in range(rng.randrange(12))).decode("utf-8", "surrogateescape")
 
 
 def random_typed_list(rng):
@@ -174,11 +170,8 @@ def random_call(rng):
 
 def damaged(rng, data):
     layout = wire.Reader(data)
-    try:
-        layout.value()
-        layout.value()
-    except ValueError:
-        pass  # an empty typed list written off its alignment does not read back as written
+    with contextlib.suppress(ValueError):  # an empty typed list off its alignment does not read back as written
+        layout.value(), layout.value()
     how = rng.randrange(5)
     if how == 0:
         return data[:rng.randrange(len(data))], "cut short"
