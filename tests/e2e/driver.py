@@ -60,9 +60,7 @@ class Services(Line):
         self.expected = list(expected)
 
 
-class Snapshot(Line):
-    """The driver copies the wg folder's files and the records while the script holds still."""
-
+class Snapshot(Line):  # the driver copies the wg folder's files and the records while the script holds still
     def __init__(self, name, files=None, hold_ms=1500):  # files: what a test wants in the wg folder
         super().__init__("note snapshot " + name, "sleep %d" % hold_ms)
         self.name, self.files = name, files
@@ -209,7 +207,6 @@ class Driver:
                                                    "windows_vpn_debug.log"))
     wg_directory_windows = property(lambda self: self.folders()["TEMP"] + "\\wg")
     wg_directory = property(lambda self: self.unix_path(self.wg_directory_windows))
-    program_windows = property(lambda self: windows_path(self.program))
     wireguard_record = property(lambda self: os.path.join(os.path.dirname(self.wireguard_exe),
                                                           "wireguard-standin.log"))
 
@@ -220,8 +217,7 @@ class Driver:
         names = [line.strip().rpartition("\\")[2] for line in output.splitlines()]
         return [name for name in names if name.startswith(TUNNEL_SERVICE_PREFIX)]
 
-    def remove_tunnel_services(self):
-        """Removes every tunnel service once no install of this build runs (one given up on creates its service)."""
+    def remove_tunnel_services(self):  # once no install of ours runs (one given up on creates its service)
         deadline, late = time.monotonic() + 20, True
         while late and time.monotonic() < deadline:
             # Wine shows a program's command line, its Windows path, in /proc.
@@ -257,8 +253,7 @@ class Driver:
         for record in filter(os.path.exists, (self.netsh_record, self.wireguard_record)):
             open(record, "wb").close()
 
-    def end_running_netsh(self):
-        """Ends (and answers) the netsh processes the program gave up on or left; /proc shows the bare name."""
+    def end_running_netsh(self):  # that the program gave up on or left; /proc shows the bare name
         named = [pid for pid, words in _proc("cmdline")
                  if words.split(b"\0")[0].lower().rpartition(b"\\")[2] in (b"netsh", b"netsh.exe")]
         ended = [pid for pid, environment in _proc("environ") if pid in named
@@ -330,9 +325,8 @@ class Driver:
             f.seek(outcome.read)
             data = f.read()
             outcome.read += len(data)
-            lines, outcome.partial = (outcome.partial + data).split(b"\n"), b""
-            if not final:
-                outcome.partial = lines.pop()
+            lines = (outcome.partial + data).split(b"\n")
+            outcome.partial = b"" if final else lines.pop()
         lines = [line.rstrip(b"\r").decode("utf-8", "replace") for line in lines if line or not final]
         for i, line in enumerate(lines):
             match = re.match(r"^(\d{12,}) (.*)$", line)

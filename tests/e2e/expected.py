@@ -40,15 +40,14 @@ def asked(running=None, found=None, gone=None):  # an "isConnected" row
 
 class Roads:
     def __init__(self, d):
-        self.wireguard, self.program, self.wg = driver.windows_path(d.wireguard_exe), d.program_windows, \
+        self.wireguard, self.program, self.wg = driver.windows_path(d.wireguard_exe), driver.windows_path(d.program), \
             d.wg_directory_windows
         self.folder = self.program.rpartition("\\")[0]  # the installation's
 
     def config(self, network_id):
         return "%s\\tarvex_%s.conf" % (self.wg, network_id)
 
-    def start(self, network_id, port=PORT, address=ADDRESS, service_exists=False):
-        """A start as administrator with no WireGuard driver service registered."""
+    def start(self, network_id, port=PORT, address=ADDRESS, service_exists=False):  # as administrator, no driver
         n, tunnel, wireguard = network_id, "tarvex_" + network_id, self.wireguard
         found = "FindWireGuardExecutable - Found bundled at: " + wireguard
         return lines(
@@ -88,8 +87,7 @@ class Roads:
     rules_removed = staticmethod(lambda tunnel: ["RemoveFirewallRules - Removing rules for: " + tunnel,
                                                  "RemoveFirewallRules - Firewall rules removed for: " + tunnel])
 
-    def stop(self, network_id):
-        """A stop of a tunnel whose service and configuration file exist."""
+    def stop(self, network_id):  # of a tunnel whose service and configuration file exist
         n, tunnel = network_id, "tarvex_" + network_id
         return lines("HandleMethodCall called: stopTunnel", "StopTunnel called",
                      "StopTunnel - Removing tunnel with networkId: " + n, "RemoveWindowsVPNTunnel - networkId: " + n,
@@ -119,8 +117,7 @@ class Roads:
                                   "%s /standin-service %s tarvex_%s -> %s" % (action, how, network_id, outcome))
     uninstall = staticmethod(lambda network_id: "uninstall /uninstalltunnelservice tarvex_%s -> 0" % network_id)
 
-    def removal(self, network_id, running=None):
-        """The removal of a service left behind: `running` its behaviour when it runs."""
+    def removal(self, network_id, running=None):  # of a service left behind; `running`: how it runs
         stopped = [self.service_record(network_id, "service-stop", "stopped", running)] if running else []
         return [self.uninstall(network_id)] + stopped + self.deletes(network_id)
 
@@ -134,8 +131,7 @@ class Roads:
         return (start(network_id, config), wire.TRUE, self.start(network_id, *endpoint, service_exists=bool(left)),
                 self.up(network_id, *endpoint, how=how, first=first))
 
-    def stopped(self, network_id, how="runs 0"):
-        """The row of a stop of a tunnel whose service runs with `how` (None: whose process died)."""
+    def stopped(self, network_id, how="runs 0"):  # whose service runs with `how` (None: its process died)
         return stop(network_id), wire.TRUE, self.stop(network_id), self.removal(network_id, how)
 
 

@@ -33,32 +33,28 @@ REFUSALS = {reply: lines("HandleMethodCall called: " + method, method[0].upper()
                 (START_ERROR, "startTunnel", ["StartTunnel - Exception: " + BAD_VARIANT]),
                 (INVALID_STOP, "stopTunnel", []), (STOP_ERROR, "stopTunnel", ["StopTunnel - Exception: " + BAD_VARIANT])]}
 
-value = wire.encode_value
+value, NI = wire.encode_value, wire.NOT_IMPLEMENTED
 HUGE = b"\xff\xff\xff\xff\xff"            # size field: 255, then 4,294,967,295
 NESTED = b"\x0c\x01" * 100000 + b"\x00"   # 100,000 lists, each holding the next
 # (what it is, bytes, the reply): the channel layer's empty reply where no method call decodes.
 BYTES = [
-    ("empty message", b"", wire.NOT_IMPLEMENTED),
-    ("method name with a huge size", b"\x07" + HUGE + b"isConnected", wire.NOT_IMPLEMENTED),
+    ("empty message", b"", NI), ("method name with a huge size", b"\x07" + HUGE + b"isConnected", NI),
     ("isConnected, arguments a list of huge count", value("isConnected") + b"\x0c" + HUGE + b"\x00", wire.FALSE),
     ("startTunnel, arguments a map of huge count", value("startTunnel") + b"\x0d" + HUGE + b"\x07\x06config",
      INVALID_START),
     ("startTunnel, config a string of huge size", value("startTunnel") + b"\x0d\x02" + value("networkId")
      + value("office") + value("config") + b"\x07" + HUGE + b"[Interface]\n", START_ERROR),
-    ("100,000 nested lists as the message", NESTED, wire.NOT_IMPLEMENTED),
+    ("100,000 nested lists as the message", NESTED, NI),
     ("startTunnel, arguments 100,000 nested lists", value("startTunnel") + NESTED, INVALID_START),
-    ("unknown type byte 15", b"\x0f", wire.NOT_IMPLEMENTED),
-    ("unknown type bytes 255 254 253", b"\xff\xfe\xfd", wire.NOT_IMPLEMENTED),
+    ("unknown type byte 15", b"\x0f", NI), ("unknown type bytes 255 254 253", b"\xff\xfe\xfd", NI),
     ("stopTunnel, arguments of unknown type 42", value("stopTunnel") + b"\x2a", INVALID_STOP),
     ("startTunnel, networkId of unknown type 15", value("startTunnel") + b"\x0d\x02" + value("networkId") + b"\x0f"
      + value("config") + value(driver.SAMPLE_CONFIG), START_ERROR),
-    ("truncated method name", value("isConnected")[:5], wire.NOT_IMPLEMENTED),
+    ("truncated method name", value("isConnected")[:5], NI),
     ("startTunnel without its arguments value", value("startTunnel"), INVALID_START),
     ("startTunnel cut 10 bytes short", value("startTunnel", {"networkId": "office", "config": driver.SAMPLE_CONFIG})[:-10],
      START_ERROR),
 ]
-
-# --- seeded traffic ----------------------------------------------------------
 
 SEED = int(os.environ.get("TARVEX_HOSTILE_SEED", "1607"), 0)
 TRAFFIC = 2000
@@ -196,7 +192,7 @@ def traffic(seed, count=TRAFFIC):
     messages = []
     while len(messages) < count:
         if len(messages) % 100 == 99:
-            messages.append((driver.CHANNEL, wire.encode_value("isConnected"), "isConnected"))
+            messages.append((driver.CHANNEL, wire.encode_value("isConnected", None), "isConnected"))
             continue
         data, what = random_call(rng), "well-formed"
         roll = rng.random()

@@ -31,12 +31,12 @@ def refused(step, reply):  # a refused call's row (no log without a method name)
 def tables(r, probes):
     """The rows before the seeded traffic and after it; `probes`: the files planted in the wg folder."""
     head = []
-    for network_id in hostile.IDS:  # the first lines of a start and a stop, then the refusal
-        shown = hostile.escaped(network_id)
+    for n in hostile.IDS:  # the first lines of a start and a stop, then the refusal
+        shown = hostile.escaped(n)
         refusal = "Network ID refused, not a valid tunnel name: " + shown
-        head += [(start(network_id), F, r.start(shown)[:5] + lines("CreateWireGuardTunnel - " + refusal) + NOT_CREATED, []),
-                 (stop(network_id), F, r.stop(shown)[:4] + lines("RemoveWindowsVPNTunnel - " + refusal,
-                                                                  "StopTunnel - Failed to remove tunnel"), [])]
+        head += [(start(n), F, r.start(shown)[:5] + lines("CreateWireGuardTunnel - " + refusal) + NOT_CREATED, []),
+                 (stop(n), F, r.stop(shown)[:4] + lines("RemoveWindowsVPNTunnel - " + refusal,
+                                                        "StopTunnel - Failed to remove tunnel"), [])]
     for label, data, reply in hostile.BYTES:
         head += refused(Call(None, data=data, label=label), reply)
     head += refused(Call(hostile.FORGED_METHOD), wire.NOT_IMPLEMENTED)
@@ -130,15 +130,11 @@ class CallsTest(unittest.TestCase):
         messages = self.outcome.log_messages
         self.assertEqual((messages[:len(head)], messages[-len(tail):]), (head, tail))
         # One stamped line of printable ASCII per message (no lone CR, no NUL), in the run's local time.
-        raw = self.raw_log.split(b"\r\n")
-        self.assertEqual(raw[-1], b"")
-        stamps = []
-        for line in raw[:-1]:
-            self.assertRegex(line, LOG_LINE)
-            stamps.append(time.mktime(time.strptime(line[1:20].decode(), "%Y-%m-%d %H:%M:%S")))
+        *raw, last = self.raw_log.split(b"\r\n")
+        self.assertEqual(([line for line in raw if not LOG_LINE.match(line)], last), ([], b""))
+        stamps = [time.mktime(time.strptime(line[1:20].decode(), "%Y-%m-%d %H:%M:%S")) for line in raw]
         self.assertEqual(stamps, sorted(stamps))
-        self.assertGreaterEqual(stamps[0], self.outcome.started_ms // 1000 - 1)
-        self.assertLessEqual(stamps[-1], self.outcome.ended_ms / 1000 + 1)
+        self.assertTrue(self.outcome.started_ms // 1000 - 1 <= stamps[0] <= stamps[-1] <= self.outcome.ended_ms / 1000 + 1)
 
     def test_files_hostile_ids_would_reach_survive_and_only_the_tunnel_left_keeps_its_file(self):
         self.assertGreaterEqual(len(self.probes), 6)

@@ -34,10 +34,8 @@ class ToolsTest(unittest.TestCase):
         # As wine-run's tree: the program under timeout(1) goes; a session of its own (Xvfb, wineserver) stays.
         with tempfile.TemporaryDirectory() as folder:
             script = "timeout 300 sleep 301 & echo $! >{0}/pids; setsid sleep 302 & echo $! >>{0}/pids; sleep 303"
-            started = time.monotonic()
             with self.assertRaises(driver.DriverError):
                 driver.run_bounded(["sh", "-c", script.format(folder)], dict(os.environ), 2)
-            self.assertLess(time.monotonic() - started, 30)
             under_timeout, own_session = map(int, driver.read_bytes(folder + "/pids").split())
             try:
                 self.assertEqual((gone(under_timeout), gone(own_session, 0.2)), (True, False))
@@ -46,11 +44,9 @@ class ToolsTest(unittest.TestCase):
 
     def test_run_demo_refuses_a_missing_config_and_sends_the_bytes_of_one_unchanged(self):
         with tempfile.TemporaryDirectory() as folder:
-            err = io.StringIO()
-            with contextlib.redirect_stderr(err), self.assertRaises(SystemExit) as done:
+            with contextlib.redirect_stderr(io.StringIO()) as err, self.assertRaises(SystemExit) as done:
                 run_demo.parse_arguments(["--config", folder + "/absent.conf"])
-            self.assertEqual(done.exception.code, 2)
-            self.assertIn("no such file: " + folder + "/absent.conf", err.getvalue())
+            self.assertEqual((done.exception.code, "no such file: %s/absent.conf" % folder in err.getvalue()), (2, True))
             data = b"[Interface]\r\nAddress = 10.66.66.2/32\r\n# caf\xe9 (Latin-1)\r\n\xff"
             with open(folder + "/crlf.conf", "wb") as f:
                 f.write(data)

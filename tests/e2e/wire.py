@@ -2,6 +2,7 @@
 shared with the C++ codec, so a fault in one is not mirrored in the other). Values: None, bool, int
 (32-bit when it fits), Int64, float, str, bytes, list, dict, TypedList; replies are compared as bytes."""
 
+import contextlib
 import json
 import struct
 
@@ -71,7 +72,7 @@ class Reader:
     which it reads the rest as null) and far deeper than any call the suites make."""
 
     def __init__(self, data):
-        self.data, self.pos, self.types, self.sizes, self.depth = bytes(data), 0, [], [], 0
+        self.data, self.pos, self.types, self.sizes = bytes(data), 0, [], []
 
     def take(self, count):
         if self.pos + count > len(self.data):
@@ -85,17 +86,10 @@ class Reader:
         return first if first < 254 else struct.unpack("<H" if first == 254 else "<I",
                                                        self.take(2 if first == 254 else 4))[0]
 
-    def value(self):
-        if self.depth == 32:
+    def value(self, depth=0):
+        if depth == 32:
             raise ValueError("nested 32 deep")
         self.types.append(self.pos)
-        self.depth += 1
-        try:
-            return self._value()
-        finally:
-            self.depth -= 1
-
-    def _value(self):
         type_byte = self.take(1)[0]
         if type_byte <= 2:
             return [None, True, False][type_byte]
@@ -113,13 +107,12 @@ class Reader:
             self.pos += (-self.pos) % width
             return TypedList(type_byte, (struct.unpack(fmt, self.take(width))[0] for _ in range(count)))
         if type_byte == 12:
-            return [self.value() for _ in range(self.size())]
-        if type_byte == 13:
+            return [self.value(depth + 1) for _ in range(self.size())]
+        if type_byte == 13:  # the first occurrence of a key wins, as in the channel's decoder
             result = {}
             for _ in range(self.size()):
-                key = self.value()
-                # The first occurrence of a key wins, as in the channel's decoder.
-                result.setdefault(repr(key) if isinstance(key, (list, dict)) else key, self.value())
+                key = self.value(depth + 1)
+                result.setdefault(repr(key) if isinstance(key, (list, dict)) else key, self.value(depth + 1))
             return result
         raise ValueError("unknown type byte %d at %d" % (type_byte, self.pos - 1))
 
@@ -138,13 +131,10 @@ def describe(value):
 def describe_reply(data):
     if not data:
         return "not implemented (empty reply)"
-    try:
-        reader = Reader(data)
-        flag = reader.take(1)[0]
-        if flag == 0:
-            return "success " + describe(reader.value())
-        if flag == 1:
-            return "error " + " ".join(describe(reader.value()) for _ in range(3))
-    except ValueError:
-        pass
+    reader = Reader(data)
+    reader.pos = 1  # padding counts from the envelope's first byte
+    with contextlib.suppress(ValueError):
+        if data[0] in (0, 1):
+            return "success " + describe(reader.value()) if data[0] == 0 else "error " + " ".join(
+                describe(reader.value()) for _ in range(3))
     return "undecodable reply: hex " + data.hex()
