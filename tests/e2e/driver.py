@@ -30,13 +30,13 @@ class DriverError(Exception):  # the run could not be prepared, started or read
 
 
 class Line:
-    def __init__(self, *lines):
+    def __init__(self, *lines, **wanted):  # wanted: what a test wants of the step (a listing, files)
         self.script = list(lines)
+        self.__dict__.update(wanted)
 
 
 class Call(Line):
-    """Bytes sent on a channel: a method call, or `data` as it is. The run's copy holds
-    what came back: `status` ("reply", "unhandled", "noreply"), `reply` (bytes), times."""
+    """A method call, or `data` as it is; the run's copy holds `status` ("reply", "unhandled", "noreply"), `reply`."""
 
     def __init__(self, method, arguments=None, channel=CHANNEL, data=None, label=None):
         self.method, self.channel = method, channel
@@ -54,18 +54,10 @@ class Call(Line):
         return wire.describe_reply(self.reply) if self.status == "reply" else self.status or "no answer"
 
 
-class Services(Line):
-    def __init__(self, *expected):  # the (name, state) pairs a test wants
-        super().__init__("services " + TUNNEL_SERVICE_PREFIX)
-        self.expected = list(expected)
-
-
-class Snapshot(Line):  # the driver copies the wg folder's files and the records while the script holds still
-    def __init__(self, name, files=None, hold_ms=1500):  # files: what a test wants in the wg folder
-        super().__init__("note snapshot " + name, "sleep %d" % hold_ms)
-        self.name, self.files = name, files
-
-
+Services = lambda *listing: Line("services " + TUNNEL_SERVICE_PREFIX, listing=list(listing))
+# The driver copies the wg folder's files and the records while the script holds still.
+Snapshot = lambda name, hold_ms=1500, files=None: Line("note snapshot " + name, "sleep %d" % hold_ms, name=name,
+                                                        files=files)
 Note = lambda text: Line("note " + text)
 Sleep = lambda milliseconds: Line("sleep %d" % milliseconds)
 Close = lambda: Line("close")
@@ -268,8 +260,7 @@ class Driver:
                 if os.path.isfile(os.path.join(folder, name))}
 
     def run(self, steps, keep_wine=False, fresh=True, on_line=None, netsh_faults=()):
-        """The Outcome of the steps. keep_wine: leave the services; fresh=False: start from what an earlier
-        run left; on_line(time_ms, text): each transcript line."""
+        """keep_wine: leave the services; fresh=False: from what an earlier run left; on_line(time_ms, text)."""
         self.prepare(fresh)
         if netsh_faults:
             with open(self.netsh_faults, "w", encoding="utf-8", newline="\r\n") as f:

@@ -20,29 +20,25 @@ cut_after = lambda log, last: log[:log.index(last) + 1]
 NOT_CREATED = lines("CreateWindowsVPNTunnel - Failed to create WireGuard tunnel", "StartTunnel - Failed to create tunnel")
 
 
-def is_connected(running=None, found=None, gone=None):
-    """`running`: the registered id whose service runs; `found`: a service found; `gone`: an id whose service is not."""
+def asked(running=None, found=None, gone=None):
+    """An "isConnected" row. `running`: the registered id whose service runs; `found`: a service the
+    enumeration found; `gone`: a registered id whose service is not there."""
     head = lines("HandleMethodCall called: isConnected", "IsConnected called", "CheckWindowsVPNConnection called")
     if running or found:
-        return head + (lines("IsVPNConnected - Service %s status: RUNNING" % service(running),
-                             "CheckWindowsVPNConnection - WireGuard VPN connected: " + running) if running else
-                       lines("CheckWireGuardServices - Found running WireGuard service: " + found,
-                             "CheckWindowsVPNConnection - WireGuard service found")
-                       ) + lines("IsConnected - Connection status: true")
-    return head + lines(*(["IsVPNConnected - Service %s not found" % service(gone)] if gone else []),
-                        "CheckWindowsVPNConnection - No WireGuard connections found",
-                        "IsConnected - Connection status: false")
-
-
-def asked(running=None, found=None, gone=None):  # an "isConnected" row
-    return Call("isConnected"), wire.TRUE if running or found else wire.FALSE, is_connected(running, found, gone), []
+        return Call("isConnected"), wire.TRUE, head + lines(*[
+            "IsVPNConnected - Service %s status: RUNNING" % service(running),
+            "CheckWindowsVPNConnection - WireGuard VPN connected: " + running] if running else [
+            "CheckWireGuardServices - Found running WireGuard service: " + found,
+            "CheckWindowsVPNConnection - WireGuard service found"], "IsConnected - Connection status: true"), []
+    return Call("isConnected"), wire.FALSE, head + lines(
+        *(["IsVPNConnected - Service %s not found" % service(gone)] if gone else []),
+        "CheckWindowsVPNConnection - No WireGuard connections found", "IsConnected - Connection status: false"), []
 
 
 class Roads:
     def __init__(self, d):
-        self.wireguard, self.program, self.wg = driver.windows_path(d.wireguard_exe), driver.windows_path(d.program), \
-            d.wg_directory_windows
-        self.folder = self.program.rpartition("\\")[0]  # the installation's
+        self.wireguard, self.program = driver.windows_path(d.wireguard_exe), driver.windows_path(d.program)
+        self.wg = d.wg_directory_windows
 
     def config(self, network_id):
         return "%s\\tarvex_%s.conf" % (self.wg, network_id)
@@ -102,7 +98,7 @@ class Roads:
                                                % (network_id, suffix) for suffix in RULES])
 
     def adds(self, network_id, port=PORT, address=ADDRESS):
-        program, wireguard = 'program="%s"' % self.program, 'program="%s\\bin\\wireguard.exe"' % self.folder
+        program, wireguard = 'program="%s"' % self.program, 'program="%s"' % self.wireguard  # bin\wireguard.exe beside it
         rules = [("In", "in", "any", wireguard), ("Out", "out", "any", wireguard), ("App In", "in", "any", program),
                  ("App Out", "out", "any", program), ("UDP", "out", "udp", "remoteport=" + port),
                  ("UDP In", "in", "udp", "localport=" + port), ("VPN In", "in", "any", "localip=" + address),
@@ -135,7 +131,8 @@ class Roads:
         return stop(network_id), wire.TRUE, self.stop(network_id), self.removal(network_id, how)
 
 
-Listing, Snap = driver.Services, driver.Snapshot   # with the services and files a table wants
+Listing = driver.Services  # with the (name, state) pairs a table wants
+Snap = lambda name, files: driver.Snapshot(name, files=files)  # with the files a table wants in the wg folder
 
 
 steps = lambda table: [entry[0] if isinstance(entry, tuple) else entry for entry in table]
@@ -157,8 +154,8 @@ def check_run(test, outcome, table, calls=None, outside=()):
         with test.subTest(call=call.index, label=call.label):
             test.assertEqual((call.reply, [records[i].text for i in mine]), (reply, children))
     test.assertEqual([r.text for i, r in enumerate(records) if i not in taken], list(outside))
-    test.assertEqual(outcome.services, [entry.expected for entry in table if isinstance(entry, Listing)])
-    for snap in (entry for entry in table if isinstance(entry, Snap)):
+    test.assertEqual(outcome.services, [entry.listing for entry in table if hasattr(entry, "listing")])
+    for snap in (entry for entry in table if hasattr(entry, "files")):
         with test.subTest(snapshot=snap.name):
             test.assertEqual((outcome.snapshots[snap.name].in_time, outcome.snapshots[snap.name].wg_files),
                              (True, snap.files))

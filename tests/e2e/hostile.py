@@ -53,13 +53,11 @@ BYTES = [
     ("truncated method name", value("isConnected")[:5], NI),
     ("startTunnel without its arguments value", value("startTunnel"), INVALID_START),
     ("startTunnel cut 10 bytes short", value("startTunnel", {"networkId": "office", "config": driver.SAMPLE_CONFIG})[:-10],
-     START_ERROR),
-]
+     START_ERROR)]
 
 SEED = int(os.environ.get("TARVEX_HOSTILE_SEED", "1607"), 0)
 TRAFFIC = 2000
-# The channel's methods weighted over names that nearly match them.
-METHODS = ["startTunnel"] * 4 + ["stopTunnel"] * 3 + ["isConnected"] * 2 + [
+METHODS = ["startTunnel"] * 4 + ["stopTunnel"] * 3 + ["isConnected"] * 2 + [  # over names nearly like them
     "StartTunnel", "stopTunne", "isConnected ", "", "connect"]
 ACCEPTED_IDS = ["fuzz", "a", "Z-9", "x.y", "k=+_", "n" * 25]
 REFUSED_IDS = ["", "n" * 26, "fuzz.", "a b", "caf\u00e9", "..\\x", "a/b", "x\x00y", 'q"', "\r\n"]

@@ -11,7 +11,7 @@ import driver
 import hostile
 import wire
 from driver import Call, Close
-from expected import NOT_CREATED, Listing, Roads, Snap, asked, check_run, is_connected, lines, service, start, steps, \
+from expected import NOT_CREATED, Listing, Roads, Snap, asked, check_run, lines, service, start, steps, \
     stop, stored, with_directive
 
 F, CONFIG = wire.FALSE, driver.SAMPLE_CONFIG
@@ -23,7 +23,7 @@ LOG_LINE = re.compile(rb"^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] WindowsVpnPlugin::[
 
 
 def refused(step, reply):  # a refused call's row (no log without a method name), then an "isConnected"
-    log = hostile.REFUSALS.get(reply) or (is_connected() if reply == F else lines(
+    log = hostile.REFUSALS.get(reply) or (asked()[2] if reply == F else lines(
         "HandleMethodCall called: " + hostile.escaped(step.method)) if step.method else [])
     return [(step, reply, log, []), asked()]
 
