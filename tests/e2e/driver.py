@@ -1,9 +1,5 @@
-"""Runs tarvex.exe under Wine with the engine stand-in playing the Flutter side
-from a script, and gathers what the run left (tests/e2e/README.md):
-
-    outcome = Driver().run([Call("isConnected"), Services(), Close()])
-    outcome.calls[0].reply   # b"\\x00\\x02": success, false
-"""
+"""Runs tarvex.exe under Wine with the engine stand-in playing the Flutter side from a script, and
+gathers what the run left: Driver().run([Call("isConnected"), Close()]).calls[0].reply (tests/e2e/README.md)."""
 
 import collections
 import contextlib
@@ -21,38 +17,33 @@ import wire
 
 CHANNEL, TUNNEL_SERVICE_PREFIX = "tarvex/windows_vpn", "WireGuardTunnel$"
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-# Sample keys: base64 of 32 bytes of plain text ("sample private key, not
-# real!!!!"), so nobody mistakes them for real ones; documentation addresses.
+# Keys: base64 of plain text ("sample private key, not real!!!!"); documentation addresses.
 SAMPLE_CONFIG = ("[Interface]\nPrivateKey = c2FtcGxlIHByaXZhdGUga2V5LCBub3QgcmVhbCEhISE=\nAddress = 10.66.66.2/32\n"
                  "DNS = 192.0.2.53\n\n[Peer]\nPublicKey = c2FtcGxlIHB1YmxpYyBrZXkgLSBub3QgYSByZWFsIDE=\n"
                  "AllowedIPs = 0.0.0.0/0\nEndpoint = 203.0.113.5:51820\nPersistentKeepalive = 25\n")
-# A stand-in's record line: its times and the rest without the process id (a
-# netsh command line; "<action> <arguments> -> <outcome>" of wireguard.exe).
+# A stand-in's record line without the process id: a netsh command line, wireguard.exe's "<action> ... -> <outcome>".
 Record = collections.namedtuple("Record", "start_ms end_ms text")
 
 
-class DriverError(Exception):
-    """The run could not be prepared, started or read."""
+class DriverError(Exception):  # the run could not be prepared, started or read
+    pass
 
 
 class Line:
-    """A step: lines of the engine stand-in's script ("window report", "process report", ...)."""
-
-    def __init__(self, *lines):
+    def __init__(self, *lines, **wanted):  # wanted: what a test wants of the step (a listing, files)
         self.script = list(lines)
+        self.__dict__.update(wanted)
 
 
 class Call(Line):
-    """Bytes sent on a channel: a method call, or `data` as it is. The run's copy holds
-    what came back: `status` ("reply", "unhandled", "noreply"), `reply` (bytes), times."""
+    """A method call, or `data` as it is; the run's copy holds `status` ("reply", "unhandled", "noreply"), `reply`."""
 
     def __init__(self, method, arguments=None, channel=CHANNEL, data=None, label=None):
         self.method, self.channel = method, channel
-        self.message = wire.encode_method_call(method, arguments) if data is None else bytes(data)
-        if not label:
-            label = "raw " + (self.message.hex() or "(empty)") if data is not None else method if arguments is None \
-                else method + " " + wire.describe(arguments)
-        self.label, self.index, self.sent_ms, self.replied_ms, self.status, self.reply = label, *[None] * 5
+        self.message = wire.encode_value(method, arguments) if data is None else bytes(data)
+        self.label = label or ("raw " + (self.message.hex() or "(empty)") if data is not None else method
+                               if arguments is None else method + " " + wire.describe(arguments))
+        self.index = self.sent_ms = self.replied_ms = self.status = self.reply = None
         super().__init__("send %s %s" % (channel, self.message.hex()))
 
     @property
@@ -63,12 +54,13 @@ class Call(Line):
         return wire.describe_reply(self.reply) if self.status == "reply" else self.status or "no answer"
 
 
-Services = lambda: Line("services " + TUNNEL_SERVICE_PREFIX)
+Services = lambda *listing: Line("services " + TUNNEL_SERVICE_PREFIX, listing=list(listing))
+# The driver copies the wg folder's files and the records while the script holds still.
+Snapshot = lambda name, hold_ms=1500, files=None: Line("note snapshot " + name, "sleep %d" % hold_ms, name=name,
+                                                        files=files)
 Note = lambda text: Line("note " + text)
 Sleep = lambda milliseconds: Line("sleep %d" % milliseconds)
 Close = lambda: Line("close")
-# The driver copies the wg folder's files and the records while the script holds still.
-Snapshot = lambda name, hold_ms=1500: Line("note snapshot " + name, "sleep %d" % hold_ms)
 
 
 class Outcome:
@@ -80,7 +72,6 @@ class Outcome:
 
     @property
     def log_messages(self):
-        """The debug log's messages without their "[date time] " stamps."""
         return [re.sub(r"^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] ", "", line, count=1) for line in self.log_lines]
 
     def transcript_lines(self, keyword):
@@ -88,7 +79,6 @@ class Outcome:
 
 
 def _proc(name):
-    """(process id, bytes of /proc/<id>/<name>) of every process we may read."""
     for entry in filter(str.isdigit, os.listdir("/proc")):
         with contextlib.suppress(OSError), open("/proc/%s/%s" % (entry, name), "rb") as f:
             yield int(entry), f.read()
@@ -100,22 +90,18 @@ def _kill(pids):
             os.kill(pid, signal.SIGKILL)
 
 
-def session_members(session):
-    # After the command's closing parenthesis: state, parent, group, session.
-    return [pid for pid, stat in _proc("stat") if int(stat[stat.rfind(b")") + 1:].split()[3]) == session]
-
-
 def end_process_tree(process):
-    """Ends a process we started in a session of its own, and everything in
-    that session, each by its id: wine-run runs the program under timeout(1),
-    in a process group of its own. What outlives a run (Xvfb, wineserver, the
-    services, the program's child processes) has sessions of its own."""
+    """Ends a process we started in a session of its own and each member of that session by its id
+    (wine-run's timeout(1) has a group of its own; Xvfb, wineserver and the services have own sessions)."""
+    # After the command's closing parenthesis of /proc/<id>/stat: state, parent, group, session.
+    members = lambda: [pid for pid, stat in _proc("stat")
+                       if int(stat[stat.rfind(b")") + 1:].split()[3]) == process.pid]
     if process.poll() is None:
         for _ in range(3):  # a member may start another while we look
-            _kill(pid for pid in session_members(process.pid) if pid != process.pid)
+            _kill(pid for pid in members() if pid != process.pid)
         process.kill()
     process.wait()
-    _kill(session_members(process.pid))  # members that outlived their leader
+    _kill(members())  # members that outlived their leader
 
 
 def run_bounded(command, env, timeout_s):
@@ -132,10 +118,8 @@ def run_bounded(command, env, timeout_s):
     return process.returncode, output
 
 
-# One prefix, one process at a time (a run clears the shared services and
-# records; the program is single-instance): CTest's resource locks order one
-# ctest's groups only, this flock every process (a second ctest, run-demo). A
-# process takes it with its first Driver and keeps it until it ends.
+# One process at a time per prefix (a run clears the shared services and records): CTest's resource locks
+# order one ctest's groups only, this flock every process; taken with the first Driver, kept to the end.
 _prefix_locks = {}
 
 
@@ -157,8 +141,7 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def read_bytes(path):
-    """The file's bytes, or None when it does not exist."""
+def read_bytes(path):  # None when the file does not exist
     with contextlib.suppress(FileNotFoundError), open(path, "rb") as f:
         return f.read()
     return None
@@ -177,8 +160,6 @@ def read_records(path, pid):
 
 
 class Driver:
-    """Runs scenarios in the Wine prefix of build/windows (or TARVEX_WINE_ROOT)."""
-
     def __init__(self, name="run", timeout_s=120):
         self.wine_root = os.path.abspath(os.environ.get("TARVEX_WINE_ROOT") or os.path.join(REPO, "build", "windows"))
         self.timeout_s, self.work, self._folders = timeout_s, os.path.join(self.wine_root, "e2e", name), None
@@ -193,49 +174,42 @@ class Driver:
                 raise DriverError("missing %s (build the windows preset first)" % needed)
         hold_prefix(self.wine_root)
 
-    def wine(self, *arguments, timeout_s=60, env=None):
-        """(exit code, output) of a program under cmake/wine-run, always with the display: the
-        first program of a Wine session settles it, and tarvex.exe needs it for its window."""
-        run_env = dict(os.environ, TARVEX_WINE_ROOT=self.wine_root, TARVEX_WINE_TIMEOUT=str(timeout_s),
-                       TARVEX_WINE_DISPLAY="1", **(env or {}))
+    def env(self, timeout_s, **more):
+        return dict(os.environ, TARVEX_WINE_ROOT=self.wine_root, TARVEX_WINE_TIMEOUT=str(timeout_s), **more)
+
+    def wine(self, *arguments, timeout_s=60, env=None):  # (exit code, output), with the display
+        run_env = self.env(timeout_s, TARVEX_WINE_DISPLAY="1", **(env or {}))
         code, output = run_bounded([self.wine_run] + list(arguments), run_env, timeout_s + 30)
         return code, output.decode("utf-8", "replace")
 
-    def unix_path(self, path):
-        """A Windows path of the prefix (C:\\..., Z:\\...) on this side."""
+    def unix_path(self, path):  # of C:\... or Z:\...
         drive, rest = path[:2].upper(), path[2:].replace("\\", "/").lstrip("/")
         return "/" + rest if drive == "Z:" else os.path.join(self.prefix, "drive_c", rest)
 
-    def folders(self):
-        """APPDATA and TEMP as Wine's programs see them (from its registry, not our environment)."""
+    def folders(self):  # APPDATA and TEMP as Wine's programs see them (from its registry, not our environment)
         if self._folders is None:
             code, output = self.wine("cmd", "/c", "set")
-            values = {name.upper(): value for name, _, value in (line.strip("\r").partition("=")
-                                                                   for line in output.splitlines())}
-            if code != 0 or not values.get("APPDATA") or not values.get("TEMP"):
+            values = {line.partition("=")[0].upper(): line.strip("\r").partition("=")[2] for line in output.splitlines()}
+            self._folders = {name: values.get(name) for name in ("APPDATA", "TEMP")}
+            if code != 0 or not all(self._folders.values()):
                 raise DriverError("cannot read APPDATA and TEMP in the prefix:\n" + output)
-            self._folders = {"APPDATA": values["APPDATA"], "TEMP": values["TEMP"]}
         return self._folders
 
     debug_log = property(lambda self: os.path.join(self.unix_path(self.folders()["APPDATA"]), "Tarvex",
                                                    "windows_vpn_debug.log"))
     wg_directory_windows = property(lambda self: self.folders()["TEMP"] + "\\wg")
     wg_directory = property(lambda self: self.unix_path(self.wg_directory_windows))
-    program_windows = property(lambda self: windows_path(self.program))
     wireguard_record = property(lambda self: os.path.join(os.path.dirname(self.wireguard_exe),
                                                           "wireguard-standin.log"))
 
     def tunnel_services(self):
-        """Names of the WireGuardTunnel$... services the prefix's registry holds."""
         code, output = self.wine("reg", "query", "HKLM\\System\\CurrentControlSet\\Services")
         if code != 0:
             raise DriverError("cannot list the services:\n" + output)
         names = [line.strip().rpartition("\\")[2] for line in output.splitlines()]
         return [name for name in names if name.startswith(TUNNEL_SERVICE_PREFIX)]
 
-    def remove_tunnel_services(self):
-        """Removes every WireGuardTunnel$... service with the stand-in's uninstall, once no install
-        of this build runs: one the plugin gave up on creates its service when it ends."""
+    def remove_tunnel_services(self):  # once no install of ours runs (one given up on creates its service)
         deadline, late = time.monotonic() + 20, True
         while late and time.monotonic() < deadline:
             # Wine shows a program's command line, its Windows path, in /proc.
@@ -251,33 +225,27 @@ class Driver:
 
     @contextlib.contextmanager
     def wine_held(self):
-        """Keeps Wine (its service manager, the services) up, as Windows stays up between two runs
-        of a program: Wine ends with its last program otherwise. Notepad holds it."""
-        env = dict(os.environ, TARVEX_WINE_ROOT=self.wine_root, TARVEX_WINE_TIMEOUT="1800", TARVEX_WINE_DISPLAY="1")
-        keeper = subprocess.Popen([self.wine_run, "notepad"], env=env, stdin=subprocess.DEVNULL,
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        """Keeps Wine (its service manager, the services) up between runs, as Windows stays up: notepad holds it."""
+        keeper = subprocess.Popen([self.wine_run, "notepad"], env=self.env(1800, TARVEX_WINE_DISPLAY="1"),
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                  start_new_session=True)
         try:
             yield
         finally:
             end_process_tree(keeper)
 
     def prepare(self, fresh=True):
-        """No debug log, records or netsh faults; when fresh, no tunnel service and an empty wg folder."""
         if fresh:
             self.remove_tunnel_services()
             for entry in os.listdir(self.wg_directory) if os.path.isdir(self.wg_directory) else []:
                 path = os.path.join(self.wg_directory, entry)
                 shutil.rmtree(path) if os.path.isdir(path) and not os.path.islink(path) else os.remove(path)
-        for path in (self.debug_log, self.netsh_faults):
-            if os.path.exists(path):
-                os.remove(path)
-        for record in (self.netsh_record, self.wireguard_record):
-            if os.path.exists(record):
-                open(record, "wb").close()
+        for path in filter(os.path.exists, (self.debug_log, self.netsh_faults)):
+            os.remove(path)
+        for record in filter(os.path.exists, (self.netsh_record, self.wireguard_record)):
+            open(record, "wb").close()
 
-    def end_running_netsh(self):
-        """Ends (and answers) the netsh processes still running in the prefix, which the program
-        gave up on or left when it was ended; Wine shows the bare name it ran first in /proc."""
+    def end_running_netsh(self):  # that the program gave up on or left; /proc shows the bare name
         named = [pid for pid, words in _proc("cmdline")
                  if words.split(b"\0")[0].lower().rpartition(b"\\")[2] in (b"netsh", b"netsh.exe")]
         ended = [pid for pid, environment in _proc("environ") if pid in named
@@ -292,26 +260,23 @@ class Driver:
                 if os.path.isfile(os.path.join(folder, name))}
 
     def run(self, steps, keep_wine=False, fresh=True, on_line=None, netsh_faults=()):
-        """The Outcome of the steps. keep_wine: leave the services (else removed, also after a failure);
-        fresh=False: start from what an earlier run left; on_line(time_ms, text): each transcript line."""
+        """keep_wine: leave the services; fresh=False: from what an earlier run left; on_line(time_ms, text)."""
         self.prepare(fresh)
         if netsh_faults:
             with open(self.netsh_faults, "w", encoding="utf-8", newline="\r\n") as f:
                 f.write("\n".join(netsh_faults) + "\n")
         os.makedirs(self.work, exist_ok=True)
-        script, transcript, output = (os.path.join(self.work, name + ".txt") for name in ("script", "transcript",
-                                                                                          "output"))
-        if os.path.exists(transcript):
-            os.remove(transcript)
+        script, transcript, output = (os.path.join(self.work, n + ".txt") for n in ("script", "transcript", "output"))
+        for path in filter(os.path.exists, [transcript]):
+            os.remove(path)
         outcome = Outcome([copy.copy(step) for step in steps if isinstance(step, Call)])
         for index, call in enumerate(outcome.calls):
             call.index = index
         with open(script, "w", encoding="utf-8", newline="\n") as f:
             f.write("".join(line + "\n" for step in steps for line in step.script))
-        env = dict(os.environ, TARVEX_WINE_ROOT=self.wine_root, TARVEX_WINE_TIMEOUT=str(self.timeout_s),
-                   TARVEX_ENGINE_SCRIPT=windows_path(script), TARVEX_ENGINE_TRANSCRIPT=windows_path(transcript),
-                   TARVEX_STANDIN_TIMES="1", TARVEX_STANDIN_DPI="96", TARVEX_STANDIN_REPLY_TIMEOUT_MS="60000",
-                   WINEDLLOVERRIDES="netsh.exe=n")
+        env = self.env(self.timeout_s, TARVEX_ENGINE_SCRIPT=windows_path(script), TARVEX_STANDIN_TIMES="1",
+                       TARVEX_ENGINE_TRANSCRIPT=windows_path(transcript), TARVEX_STANDIN_DPI="96",
+                       TARVEX_STANDIN_REPLY_TIMEOUT_MS="60000", WINEDLLOVERRIDES="netsh.exe=n")
         try:
             outcome.started_ms = int(time.time() * 1000)
             with open(output, "wb") as out:
@@ -346,15 +311,13 @@ class Driver:
         return outcome
 
     def _take_lines(self, outcome, transcript, on_line, final=False):
-        """Takes the whole lines the transcript has gained (all, when final)."""
         lines = []
         with contextlib.suppress(FileNotFoundError), open(transcript, "rb") as f:
             f.seek(outcome.read)
             data = f.read()
             outcome.read += len(data)
-            lines, outcome.partial = (outcome.partial + data).split(b"\n"), b""
-            if not final:
-                outcome.partial = lines.pop()
+            lines = (outcome.partial + data).split(b"\n")
+            outcome.partial = b"" if final else lines.pop()
         lines = [line.rstrip(b"\r").decode("utf-8", "replace") for line in lines if line or not final]
         for i, line in enumerate(lines):
             match = re.match(r"^(\d{12,}) (.*)$", line)

@@ -1,6 +1,6 @@
-"""Hostile input from the Flutter side: network ids that make no tunnel name,
-bytes that are no well-formed call, and seeded traffic (tests/e2e/README.md)."""
+"""Hostile input: network ids that make no tunnel name, bytes that are no call, seeded traffic (README.md)."""
 
+import contextlib
 import os
 import random
 import struct
@@ -15,26 +15,8 @@ IDS = ['office" /uninstalltunnelservice "x', "office home", "..\\..\\x", "..\\..
 FORGED_METHOD = "isConnected\r\nforged by a method name"
 
 
-def escaped(text):
-    """A network id or method name as the log shows it: bytes outside printable ASCII and the backslash as \\xNN."""
+def escaped(text):  # as the log shows it: bytes outside printable ASCII and the backslash as \xNN
     return "".join(chr(b) if 0x20 <= b <= 0x7E and b != 0x5C else "\\x%02X" % b for b in text.encode("utf-8"))
-
-
-def refused_start(network_id):
-    shown = escaped(network_id)
-    return lines("HandleMethodCall called: startTunnel", "StartTunnel called",
-                 "StartTunnel - Creating tunnel with networkId: " + shown, "CreateWindowsVPNTunnel - networkId: " + shown,
-                 "CreateWireGuardTunnel - Creating WireGuard tunnel for: " + shown,
-                 "CreateWireGuardTunnel - Network ID refused, not a valid tunnel name: " + shown,
-                 "CreateWindowsVPNTunnel - Failed to create WireGuard tunnel", "StartTunnel - Failed to create tunnel")
-
-
-def refused_stop(network_id):
-    shown = escaped(network_id)
-    return lines("HandleMethodCall called: stopTunnel", "StopTunnel called",
-                 "StopTunnel - Removing tunnel with networkId: " + shown, "RemoveWindowsVPNTunnel - networkId: " + shown,
-                 "RemoveWindowsVPNTunnel - Network ID refused, not a valid tunnel name: " + shown,
-                 "StopTunnel - Failed to remove tunnel")
 
 
 BAD_VARIANT = "bad variant access"
@@ -51,42 +33,31 @@ REFUSALS = {reply: lines("HandleMethodCall called: " + method, method[0].upper()
                 (START_ERROR, "startTunnel", ["StartTunnel - Exception: " + BAD_VARIANT]),
                 (INVALID_STOP, "stopTunnel", []), (STOP_ERROR, "stopTunnel", ["StopTunnel - Exception: " + BAD_VARIANT])]}
 
-
-value = wire.encode_value
-
-
+value, NI = wire.encode_value, wire.NOT_IMPLEMENTED
 HUGE = b"\xff\xff\xff\xff\xff"            # size field: 255, then 4,294,967,295
 NESTED = b"\x0c\x01" * 100000 + b"\x00"   # 100,000 lists, each holding the next
-# (what it is, bytes, the reply). Bytes that decode to no method call get the
-# channel layer's empty reply and never reach the plugin; the others the reply
-# their decoded call deserves.
+# (what it is, bytes, the reply): the channel layer's empty reply where no method call decodes.
 BYTES = [
-    ("empty message", b"", wire.NOT_IMPLEMENTED),
-    ("method name with a huge size", b"\x07" + HUGE + b"isConnected", wire.NOT_IMPLEMENTED),
+    ("empty message", b"", NI), ("method name with a huge size", b"\x07" + HUGE + b"isConnected", NI),
     ("isConnected, arguments a list of huge count", value("isConnected") + b"\x0c" + HUGE + b"\x00", wire.FALSE),
     ("startTunnel, arguments a map of huge count", value("startTunnel") + b"\x0d" + HUGE + b"\x07\x06config",
      INVALID_START),
     ("startTunnel, config a string of huge size", value("startTunnel") + b"\x0d\x02" + value("networkId")
      + value("office") + value("config") + b"\x07" + HUGE + b"[Interface]\n", START_ERROR),
-    ("100,000 nested lists as the message", NESTED, wire.NOT_IMPLEMENTED),
+    ("100,000 nested lists as the message", NESTED, NI),
     ("startTunnel, arguments 100,000 nested lists", value("startTunnel") + NESTED, INVALID_START),
-    ("unknown type byte 15", b"\x0f", wire.NOT_IMPLEMENTED),
-    ("unknown type bytes 255 254 253", b"\xff\xfe\xfd", wire.NOT_IMPLEMENTED),
+    ("unknown type byte 15", b"\x0f", NI), ("unknown type bytes 255 254 253", b"\xff\xfe\xfd", NI),
     ("stopTunnel, arguments of unknown type 42", value("stopTunnel") + b"\x2a", INVALID_STOP),
     ("startTunnel, networkId of unknown type 15", value("startTunnel") + b"\x0d\x02" + value("networkId") + b"\x0f"
      + value("config") + value(driver.SAMPLE_CONFIG), START_ERROR),
-    ("truncated method name", value("isConnected")[:5], wire.NOT_IMPLEMENTED),
+    ("truncated method name", value("isConnected")[:5], NI),
     ("startTunnel without its arguments value", value("startTunnel"), INVALID_START),
     ("startTunnel cut 10 bytes short", value("startTunnel", {"networkId": "office", "config": driver.SAMPLE_CONFIG})[:-10],
-     START_ERROR),
-]
-
-# --- seeded traffic ----------------------------------------------------------
+     START_ERROR)]
 
 SEED = int(os.environ.get("TARVEX_HOSTILE_SEED", "1607"), 0)
 TRAFFIC = 2000
-# The channel's methods weighted over names that nearly match them.
-METHODS = ["startTunnel"] * 4 + ["stopTunnel"] * 3 + ["isConnected"] * 2 + [
+METHODS = ["startTunnel"] * 4 + ["stopTunnel"] * 3 + ["isConnected"] * 2 + [  # over names nearly like them
     "StartTunnel", "stopTunne", "isConnected ", "", "connect"]
 ACCEPTED_IDS = ["fuzz", "a", "Z-9", "x.y", "k=+_", "n" * 25]
 REFUSED_IDS = ["", "n" * 26, "fuzz.", "a b", "caf\u00e9", "..\\x", "a/b", "x\x00y", 'q"', "\r\n"]
@@ -101,51 +72,24 @@ ANY_REPLY = {"startTunnel": [INVALID_START, INVALID_CONFIG, START_ERROR, wire.FA
              "stopTunnel": [INVALID_STOP, STOP_ERROR, wire.FALSE, wire.TRUE]}
 
 
-class Layout(wire.Reader):
-    """wire.py's reading of a message that also notes where each type byte
-    and each size field lies. It gives up on nesting 32 deep, far deeper than
-    any call made here but short of the channel's own limit, past which the
-    channel reads the rest of a message as null."""
-
-    def __init__(self, data):
-        super().__init__(data)
-        self.types, self.sizes, self.depth = [], [], 0
-
-    def value(self):
-        if self.depth == 32:
-            raise ValueError("nested 32 deep")
-        self.types.append(self.pos)
-        self.depth += 1
-        try:
-            return super().value()
-        finally:
-            self.depth -= 1
-
-    def size(self):
-        self.sizes.append(self.pos)
-        return super().size()
-
-
 UNREADABLE = object()
 
 
 def read_call(data):
-    """The method name and the arguments as wire.py reads a message, UNREADABLE for what it cannot
-    read. Bytes after the call are ignored and missing arguments read as null, as the channel does."""
-    reader = Layout(data)
+    """Method name and arguments as wire.py reads them (UNREADABLE where it cannot; trailing bytes ignored)."""
+    reader = wire.Reader(data)
     try:
         name = reader.value()
-    except (wire.Truncated, ValueError):
+    except ValueError:
         return UNREADABLE, UNREADABLE
     try:
         return name, reader.value() if reader.pos < len(data) else None
-    except (wire.Truncated, ValueError):
+    except ValueError:
         return name, UNREADABLE
 
 
 def could_create_a_tunnel(data):
-    """A "startTunnel" with a configuration and an id that may be accepted (any id of tunnel-name
-    bytes only, of any length), or a message that might be read as one when wire.py cannot read it."""
+    """A "startTunnel" with a configuration and an id of tunnel-name bytes, or what might read as one."""
     if b"startTunnel" not in data or b"config" not in data:
         return False  # no decoder finds that name or that key in bytes that lack them
     name, arguments = read_call(data)
@@ -181,9 +125,8 @@ def replies_owed(data):
 
 
 def random_text(rng):
-    if rng.random() < 0.7:
-        return rng.choice(TEXTS)
-    return bytes(rng.getrandbits(8) for _ in range(rng.randrange(12))).decode("utf-8", "surrogateescape")
+    return rng.choice(TEXTS) if rng.random() < 0.7 else bytes(
+        rng.getrandbits(8) for _ in range(rng.randrange(12))).decode("utf-8", "surrogateescape")
 
 
 def random_typed_list(rng):
@@ -192,7 +135,7 @@ def random_typed_list(rng):
 
 
 def random_value(rng, depth=0):
-    """A value of any type; lists and maps (the last two kinds) only two deep."""
+    # Lists and maps (the last two kinds) only two deep.
     return [lambda: None, lambda: True, lambda: False, lambda: rng.randint(-2**31, 2**31 - 1),
             lambda: wire.Int64(rng.randint(-2**63, 2**63 - 1)), lambda: rng.uniform(-1e6, 1e6),
             lambda: random_text(rng), lambda: bytes(rng.getrandbits(8) for _ in range(rng.randrange(5))),
@@ -206,7 +149,7 @@ def random_call(rng):
     """A method name, mostly the channel's, and arguments, mostly a map of "networkId" and "config"."""
     method = rng.choice(METHODS) if rng.random() < 0.9 else random_text(rng)
     if rng.random() < 0.2:
-        return wire.encode_method_call(method, random_value(rng))
+        return wire.encode_value(method, random_value(rng))
     entries = []
     if rng.random() < 0.8:
         entries.append(("networkId", rng.choice(ACCEPTED_IDS + REFUSED_IDS) if rng.random() < 0.9
@@ -216,17 +159,13 @@ def random_call(rng):
     entries += [(random_text(rng) if rng.random() < 0.8 else rng.randint(-5, 5), random_value(rng, 1))
                 for _ in range(rng.randrange(3))]
     rng.shuffle(entries)
-    return wire.encode_method_call(method, dict(entries))
+    return wire.encode_value(method, dict(entries))
 
 
 def damaged(rng, data):
-    """The encoded call damaged one way, and how."""
-    layout = Layout(data)
-    try:
-        layout.value()
-        layout.value()
-    except (wire.Truncated, ValueError):
-        pass  # an empty typed list written off its alignment does not read back as written
+    layout = wire.Reader(data)
+    with contextlib.suppress(ValueError):  # an empty typed list off its alignment does not read back as written
+        layout.value(), layout.value()
     how = rng.randrange(5)
     if how == 0:
         return data[:rng.randrange(len(data))], "cut short"
@@ -251,7 +190,7 @@ def traffic(seed, count=TRAFFIC):
     messages = []
     while len(messages) < count:
         if len(messages) % 100 == 99:
-            messages.append((driver.CHANNEL, wire.encode_method_call("isConnected"), "isConnected"))
+            messages.append((driver.CHANNEL, wire.encode_value("isConnected", None), "isConnected"))
             continue
         data, what = random_call(rng), "well-formed"
         roll = rng.random()

@@ -1,7 +1,5 @@
-"""One run of tarvex.exe carrying scenarios that cannot touch each other (ids
-of their own, no tunnel up from one to the next), each call a row of a table
-(tests/e2e/README.md): hostile ids and bytes, 2,000 seeded messages, the
-default scenario, a burst, two tunnels, a tunnel left up."""
+"""One run of tarvex.exe, scenarios with ids of their own, each call a row (tests/e2e/README.md): hostile
+ids and bytes, 2,000 seeded messages, the default scenario, a burst, two tunnels, a tunnel left up."""
 
 import ntpath
 import os
@@ -13,8 +11,8 @@ import driver
 import hostile
 import wire
 from driver import Call, Close
-from expected import Listing, Roads, Snap, asked, check_run, is_connected, lines, service, start, steps, stop, \
-    stored, with_directive
+from expected import NOT_CREATED, Listing, Roads, Snap, asked, check_run, lines, service, start, steps, \
+    stop, stored, with_directive
 
 F, CONFIG = wire.FALSE, driver.SAMPLE_CONFIG
 # home's install tries to rename and to remove the wg folder, which the plugin holds while it installs.
@@ -24,20 +22,21 @@ HOME_CONFIG = with_directive("probe-folder", CONFIG.replace("10.66.66.2/32", "10
 LOG_LINE = re.compile(rb"^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] WindowsVpnPlugin::[\x20-\x7e]*$")
 
 
-def refused(step, reply):
-    """A refused call's row: its log (none when no method name decodes) and
-    an "isConnected" answered after it."""
-    log = hostile.REFUSALS.get(reply) or (is_connected() if reply == F else lines(
+def refused(step, reply):  # a refused call's row (no log without a method name), then an "isConnected"
+    log = hostile.REFUSALS.get(reply) or (asked()[2] if reply == F else lines(
         "HandleMethodCall called: " + hostile.escaped(step.method)) if step.method else [])
     return [(step, reply, log, []), asked()]
 
 
 def tables(r, probes):
-    """The rows before the seeded traffic, and after it; `probes`: the files planted in the wg folder."""
+    """The rows before the seeded traffic and after it; `probes`: the files planted in the wg folder."""
     head = []
-    for network_id in hostile.IDS:
-        head += [(start(network_id), F, hostile.refused_start(network_id), []),
-                 (stop(network_id), F, hostile.refused_stop(network_id), [])]
+    for n in hostile.IDS:  # the first lines of a start and a stop, then the refusal
+        shown = hostile.escaped(n)
+        refusal = "Network ID refused, not a valid tunnel name: " + shown
+        head += [(start(n), F, r.start(shown)[:5] + lines("CreateWireGuardTunnel - " + refusal) + NOT_CREATED, []),
+                 (stop(n), F, r.stop(shown)[:4] + lines("RemoveWindowsVPNTunnel - " + refusal,
+                                                        "StopTunnel - Failed to remove tunnel"), [])]
     for label, data, reply in hostile.BYTES:
         head += refused(Call(None, data=data, label=label), reply)
     head += refused(Call(hostile.FORGED_METHOD), wire.NOT_IMPLEMENTED)
@@ -62,8 +61,7 @@ class CallsTest(unittest.TestCase):
         d.prepare()
         cls.traffic = hostile.traffic(hostile.SEED)
         temp = d.unix_path(d.folders()["TEMP"])
-        # A probe file wherever a configuration file path formed from a
-        # hostile id would lead (a traversal resolved, a path cut at a NUL).
+        # A probe file wherever a hostile id's configuration file path would lead (traversal, cut at a NUL).
         cls.probes, made = {}, []
         for network_id in hostile.IDS:
             plain = d.wg_directory_windows + "\\tarvex_" + network_id + ".conf"
@@ -131,16 +129,12 @@ class CallsTest(unittest.TestCase):
                       for table in (self.head, self.tail))
         messages = self.outcome.log_messages
         self.assertEqual((messages[:len(head)], messages[-len(tail):]), (head, tail))
-        # One stamped line of printable ASCII per message (no lone CR, no NUL).
-        raw = self.raw_log.split(b"\r\n")
-        self.assertEqual(raw[-1], b"")
-        stamps = []
-        for line in raw[:-1]:
-            self.assertRegex(line, LOG_LINE)
-            stamps.append(time.mktime(time.strptime(line[1:20].decode(), "%Y-%m-%d %H:%M:%S")))
+        # One stamped line of printable ASCII per message (no lone CR, no NUL), in the run's local time.
+        *raw, last = self.raw_log.split(b"\r\n")
+        self.assertEqual(([line for line in raw if not LOG_LINE.match(line)], last), ([], b""))
+        stamps = [time.mktime(time.strptime(line[1:20].decode(), "%Y-%m-%d %H:%M:%S")) for line in raw]
         self.assertEqual(stamps, sorted(stamps))
-        self.assertGreaterEqual(stamps[0], self.outcome.started_ms // 1000 - 1)
-        self.assertLessEqual(stamps[-1], self.outcome.ended_ms / 1000 + 1)
+        self.assertTrue(self.outcome.started_ms // 1000 - 1 <= stamps[0] <= stamps[-1] <= self.outcome.ended_ms / 1000 + 1)
 
     def test_files_hostile_ids_would_reach_survive_and_only_the_tunnel_left_keeps_its_file(self):
         self.assertGreaterEqual(len(self.probes), 6)

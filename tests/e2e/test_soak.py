@@ -1,7 +1,5 @@
-"""A short soak: scripts/soak's run with 10 start and stop cycles and 1,000
-"isConnected" in one run of tarvex.exe. Every call is answered once and as
-the state says, and the cycles after half-way leave no handle and no thread
-behind (counts, never times)."""
+"""scripts/soak's run, short (10 cycles, 1,000 "isConnected"): every call answered once as the state says,
+no handle or thread left behind after half-way (counts, never times)."""
 
 import os
 import sys

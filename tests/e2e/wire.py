@@ -1,23 +1,16 @@
-"""The standard message and method codecs of the channel, written for the
-end-to-end suites from the wire format alone: it shares no code with the C++
-codec, so a fault in one is not mirrored in the other.
+"""The channel's standard message and method codecs, written from the wire format alone (no code
+shared with the C++ codec, so a fault in one is not mirrored in the other). Values: None, bool, int
+(32-bit when it fits), Int64, float, str, bytes, list, dict, TypedList; replies are compared as bytes."""
 
-Values map to Python as: None, bool, int (32-bit when it fits, else 64-bit;
-Int64 always 64-bit), float, str (UTF-8), bytes (byte list), list, dict, and
-TypedList for the typed lists. Replies are compared as bytes (success,
-error, NOT_IMPLEMENTED)."""
-
+import contextlib
 import json
 import struct
 
 
-class Int64(int):
-    """An integer that travels as a 64-bit integer even when it is small."""
-
+class Int64(int):  # travels as 64 bits even when it is small
+    pass
 
 class TypedList(list):
-    """A typed list: type byte 9 (int32), 10 (int64), 11 (float64) or 14 (float32)."""
-
     def __init__(self, type_byte, values=()):
         super().__init__(values)
         self.type_byte = type_byte
@@ -32,7 +25,6 @@ def _size(size):
 
 
 def write_value(out, value):
-    """Appends `value` to the bytearray `out` (padding counts from its start)."""
     if value is None or isinstance(value, bool):
         out.append(0 if value is None else 1 if value else 2)
     elif isinstance(value, int):
@@ -58,15 +50,10 @@ def write_value(out, value):
 
 
 def encode_value(*values):
-    """The values one after another, as one message (padding counts from its start)."""
     out = bytearray()
     for value in values:
         write_value(out, value)
     return bytes(out)
-
-
-def encode_method_call(method, arguments=None):
-    return encode_value(method, arguments)
 
 
 def success(value):
@@ -80,26 +67,29 @@ def error(code, message, details=None):
 TRUE, FALSE, NOT_IMPLEMENTED = success(True), success(False), b""
 
 
-class Truncated(Exception):
-    pass
-
-
 class Reader:
+    """Notes where each type byte and size field lies; gives up 32 deep, short of the channel's own limit (past
+    which it reads the rest as null) and far deeper than any call the suites make."""
+
     def __init__(self, data):
-        self.data, self.pos = bytes(data), 0
+        self.data, self.pos, self.types, self.sizes = bytes(data), 0, [], []
 
     def take(self, count):
         if self.pos + count > len(self.data):
-            raise Truncated("needs %d bytes at %d of %d" % (count, self.pos, len(self.data)))
+            raise ValueError("truncated: needs %d bytes at %d of %d" % (count, self.pos, len(self.data)))
         self.pos += count
         return self.data[self.pos - count:self.pos]
 
     def size(self):
+        self.sizes.append(self.pos)
         first = self.take(1)[0]
         return first if first < 254 else struct.unpack("<H" if first == 254 else "<I",
                                                        self.take(2 if first == 254 else 4))[0]
 
-    def value(self):
+    def value(self, depth=0):
+        if depth == 32:
+            raise ValueError("nested 32 deep")
+        self.types.append(self.pos)
         type_byte = self.take(1)[0]
         if type_byte <= 2:
             return [None, True, False][type_byte]
@@ -117,19 +107,18 @@ class Reader:
             self.pos += (-self.pos) % width
             return TypedList(type_byte, (struct.unpack(fmt, self.take(width))[0] for _ in range(count)))
         if type_byte == 12:
-            return [self.value() for _ in range(self.size())]
-        if type_byte == 13:
+            return [self.value(depth + 1) for _ in range(self.size())]
+        if type_byte == 13:  # the first occurrence of a key wins, as in the channel's decoder
             result = {}
             for _ in range(self.size()):
-                key = self.value()
-                # The first occurrence of a key wins, as in the channel's decoder.
-                result.setdefault(repr(key) if isinstance(key, (list, dict)) else key, self.value())
+                key = self.value(depth + 1)
+                result.setdefault(repr(key) if isinstance(key, (list, dict)) else key, self.value(depth + 1))
             return result
         raise ValueError("unknown type byte %d at %d" % (type_byte, self.pos - 1))
 
 
 def describe(value):
-    """A short readable form of a decoded value, for people (long strings cut)."""
+    """A short readable form of a decoded value (long strings cut); a reply's below."""
     if isinstance(value, dict):
         return "{" + ", ".join("%s: %s" % (describe(k), describe(v)) for k, v in value.items()) + "}"
     if isinstance(value, list):
@@ -140,16 +129,12 @@ def describe(value):
 
 
 def describe_reply(data):
-    """A reply's bytes for people: the envelope decoded, or its bytes in hex."""
     if not data:
         return "not implemented (empty reply)"
-    try:
-        reader = Reader(data)
-        flag = reader.take(1)[0]
-        if flag == 0:
-            return "success " + describe(reader.value())
-        if flag == 1:
-            return "error " + " ".join(describe(reader.value()) for _ in range(3))
-    except (Truncated, ValueError):
-        pass
+    reader = Reader(data)
+    reader.pos = 1  # padding counts from the envelope's first byte
+    with contextlib.suppress(ValueError):
+        if data[0] in (0, 1):
+            return "success " + describe(reader.value()) if data[0] == 0 else "error " + " ".join(
+                describe(reader.value()) for _ in range(3))
     return "undecodable reply: hex " + data.hex()
