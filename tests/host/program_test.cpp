@@ -257,7 +257,7 @@ TEST(HostProgramTest, ATakenNameARefusedEngineOrViewControllerEndsTheProgramWith
       {true,
        {{{L"TARVEX_STANDIN_ACCEPT_DIALOGS", L"1"}}},
        {"dialog Tarvex | Tarvex is already running. | icon error"}},
-      {false, {{}, true}, {kEngineLine + "0 null", "refused engine"}},
+      {false, {{}, true}, {kEngineLine + "0 null", "refused engine"}},  // without its "data" folder
       // Debugged, with a console to attach to: it keeps that one.
       {false,
        {{{L"TARVEX_STANDIN_REFUSE_VIEW_CONTROLLER", L"1"}}, false, true, true},
