@@ -1,12 +1,10 @@
-// tarvex.exe run whole: its window, plugins, channel, consoles, one copy at a
-// time and its refusals. Checks that cannot touch each other share a run.
+// tarvex.exe run whole, as a child process; checks that cannot touch each other share a run.
 
 #include <windows.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -21,28 +19,27 @@
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ElementsAre;
-using testing::ElementsAreArray;
 
 struct HostSetup {
-  std::wstring arguments;                            // after the program path, as typed
-  std::vector<std::string> script;                   // the scripted Flutter side
   std::map<std::wstring, std::wstring> environment;  // the stand-ins' controls
   bool without_data = false;                         // the installation without its "data" folder
   bool parent_console = false;                       // one to attach to, as from a console window
   bool debugged = false;                             // with the test as its debugger
+  std::wstring arguments = {};                       // after the program path, as typed
+  std::vector<std::string> script = {};              // the scripted Flutter side
 };
 
-// Runs `action` with the standard handles aside: AllocConsole points them at the
-// console, and (under Wine) FreeConsole closes them, the test's output included.
-void WithStandardHandlesAside(void (*action)()) {
+// Leaves the test's console (for a new one when `open`) with the standard handles aside: AllocConsole
+// points them there, and (under Wine) FreeConsole closes them, the test's output included.
+void ReplaceConsole(bool open) {
   const DWORD ids[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
   HANDLE kept[3] = {};
   for (int i = 0; i < 3; ++i) {
     kept[i] = GetStdHandle(ids[i]);
     SetStdHandle(ids[i], nullptr);
   }
-  action();
+  FreeConsole();
+  if (open) AllocConsole();
   for (int i = 0; i < 3; ++i) SetStdHandle(ids[i], kept[i]);
 }
 
@@ -53,17 +50,16 @@ std::vector<std::string> ReadLines(const fs::path& path) {
   return lines;
 }
 
-// What a run left: the exit code (none: still running after a minute, a slow
-// Wine on a busy machine, and then ended), the stand-ins' transcript and records.
+// What a run left: its exit code (99: ended by the test after a minute), the stand-ins' records.
 struct ProgramRun {
-  std::optional<DWORD> exit_code;
+  DWORD exit_code;
   std::vector<std::string> transcript;
   std::vector<std::string> plugins;
   std::vector<std::string> dwmapi;
 };
 
-// Runs tarvex.exe from a private copy of the installation, with the recording dwmapi.dll,
-// until it ends; once the script has run out, `after_script` gets its window to end it.
+// Runs tarvex.exe from a private copy of the installation, with the recording dwmapi.dll, until it
+// ends; once the script has run out, `after_script` gets its window to end it.
 ProgramRun RunProgram(const HostSetup& setup, const std::function<void(HWND)>& after_script = {}) {
   static int runs = 0;
   const fs::path folder = fs::temp_directory_path() / ("tarvex-host-" + std::to_string(++runs));
@@ -91,12 +87,7 @@ ProgramRun RunProgram(const HostSetup& setup, const std::function<void(HWND)>& a
   };
   environment.insert(setup.environment.begin(), setup.environment.end());
   for (const auto& [name, value] : environment) SetEnvironmentVariableW(name.c_str(), value.c_str());
-  if (setup.parent_console) {
-    WithStandardHandlesAside([] {
-      FreeConsole();
-      AllocConsole();
-    });
-  }
+  if (setup.parent_console) ReplaceConsole(true);
   // Standard output and error go nowhere until the program opens a console.
   SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
   STARTUPINFOW startup = {};
@@ -133,25 +124,23 @@ ProgramRun RunProgram(const HostSetup& setup, const std::function<void(HWND)>& a
     return true;
   };
   for (int waited = 0; after_script && waited < 60000; waited += 20) {
-    const std::vector<std::string> lines = ReadLines(folder / "transcript.txt");
-    if (std::find(lines.begin(), lines.end(), "end") != lines.end()) {
+    if (testing::Value(ReadLines(folder / "transcript.txt"), testing::Contains("end"))) {
       after_script(FindWindowW(L"FLUTTER_RUNNER_WIN32_WINDOW", nullptr));
       break;
     }
     if (debug(20)) Sleep(20);
   }
   DWORD exit_code = 0;
-  const bool ended = debug(60000) && WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0 &&
-                     GetExitCodeProcess(process.hProcess, &exit_code);
-  if (!ended) {
+  if (!debug(60000) || WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
     TerminateProcess(process.hProcess, 99);
     debug(10000);
     WaitForSingleObject(process.hProcess, 10000);
   }
+  GetExitCodeProcess(process.hProcess, &exit_code);
   CloseHandle(process.hProcess);
-  if (setup.parent_console) WithStandardHandlesAside([] { FreeConsole(); });
-  return {ended ? std::optional<DWORD>(exit_code) : std::nullopt, ReadLines(folder / "transcript.txt"),
-          ReadLines(folder / "plugins.txt"), ReadLines(folder / "dwmapi.txt")};
+  if (setup.parent_console) ReplaceConsole(false);
+  return {exit_code, ReadLines(folder / "transcript.txt"), ReadLines(folder / "plugins.txt"),
+          ReadLines(folder / "dwmapi.txt")};
 }
 
 // The external plugins' registrar names, in the order they are registered.
@@ -160,52 +149,44 @@ const char kRegistrarNames[] =
     "LocalNotifierPlugin RivePlugin ScreenRetrieverPlugin SharePlusWindowsPluginCApi SystemTrayPlugin "
     "UrlLauncherWindows VideoPlayerWinPluginCApi WindowManagerPlugin WireguardFlutterPluginCApi";
 
-// The plugin stand-ins' record: each registration, with its own registrar or a
-// null one, on the main thread in the single-threaded apartment set up for it.
-std::vector<std::string> PluginRecord(bool null_registrars) {
+// The plugin stand-ins' record: each registration, with its own registrar (a null one for
+// `refused`), on the main thread in the single-threaded apartment set up for it.
+std::vector<std::string> PluginRecord(const std::string& refused = "") {
   std::vector<std::string> lines;
   std::istringstream names(kRegistrarNames);
   for (std::string name; names >> name;)
-    lines.push_back(name + (null_registrars ? " null " : " " + name + " ") + "mainsta");
+    lines.push_back(name + (name == refused ? " null " : " " + name + " ") + "mainsta");
   return lines;
 }
 
 const std::string kIsConnectedCall = "send tarvex/windows_vpn 07 0b 69 73 43 6f 6e 6e 65 63 74 65 64 00";
 
-std::string EngineLine(const std::string& arguments) {
-  return "engine assets \"data\\\\flutter_assets\" icu \"data\\\\icudtl.dat\" aot \"data\\\\app.so\" "
-         "entrypoint \"\" arguments " +
-         arguments;
-}
-
-testing::Matcher<const std::string&> MatchesLine(const std::string& pattern) {
-  return testing::Truly(
-      [pattern](const std::string& line) { return std::regex_match(line, std::regex(pattern)); });
-}
+// The engine's line, its Dart arguments to follow.
+const std::string kEngineLine =
+    "engine assets \"data\\\\flutter_assets\" icu \"data\\\\icudtl.dat\" aot \"data\\\\app.so\" entrypoint "
+    "\"\" arguments ";
 
 // A window report: its place and size, the view filling its client area.
 testing::Matcher<const std::string&> Filling(const std::string& window, const std::string& focus) {
-  return MatchesLine("window " + window + " visible client (\\d+) (\\d+) view 0 0 \\1 \\2 " + focus);
+  const std::regex report("window " + window + " visible client (\\d+) (\\d+) view 0 0 \\1 \\2 " + focus);
+  return testing::Truly([report](const std::string& line) { return std::regex_match(line, report); });
 }
 
 // The user's app theme, as the program reads it (none: the value removed).
-void SetTheme(std::optional<DWORD> apps_use_light_theme) {
+void SetTheme(std::optional<DWORD> light) {
   const wchar_t key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
-  if (apps_use_light_theme) {
-    RegSetKeyValueW(HKEY_CURRENT_USER, key, L"AppsUseLightTheme", REG_DWORD, &*apps_use_light_theme, 4);
-  } else {
-    RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"AppsUseLightTheme");
-  }
+  light ? RegSetKeyValueW(HKEY_CURRENT_USER, key, L"AppsUseLightTheme", REG_DWORD, &*light, 4)
+        : RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"AppsUseLightTheme");
 }
 
-TEST(HostProgramTest,
-     FromAConsoleTheProgramShowsOnTheFirstFrameServesItsChannelAndWindowAndExitsZeroOnClose) {
+TEST(HostProgramTest, FromAConsoleItShowsOnTheFirstFrameServesItsChannelAndWindowAndExitsZeroOnClose) {
   SetTheme(0);
   HostSetup setup;
   setup.parent_console = true;
-  // Not valid UTF-16: kept in its place, as an empty text.
-  setup.arguments = L"a \"two words\" \xD800 \x00E9\x20AC";
-  setup.environment = {{L"TARVEX_STANDIN_DPI", L"144"}, {L"TARVEX_STANDIN_ANSWER_MESSAGE", L"0x02E0=3"}};
+  // Lone surrogates (not valid UTF-16): kept in their places, as empty texts.
+  setup.arguments = L"a \"two words\" \xD800 \xDC00z \x00E9\x20AC\xD83D\xDE00";
+  // 110/96: the window at 11 11 and 1466 wide (1466.67 truncated), hidden until the first frame.
+  setup.environment = {{L"TARVEX_STANDIN_DPI", L"110"}, {L"TARVEX_STANDIN_ANSWER_MESSAGE", L"0x02E0=3"}};
   setup.script = {"window report", kIsConnectedCall, "window resize 1000 700", "window report",
                   // Focus on the top-level window itself; WM_ACTIVATE hands it to the view.
                   "window focus", "window report", "window send 0x0006 1 0", "window report",
@@ -215,14 +196,11 @@ TEST(HostProgramTest,
   const ProgramRun run = RunProgram(setup, [&window](HWND program_window) {
     window = program_window;
     wchar_t title[16] = {};
-    GetWindowTextW(window, title, 16);
-    EXPECT_STREQ(title, L"tarvex");
+    EXPECT_EQ(std::wstring(title, GetWindowTextW(window, title, 16)), L"tarvex");
     // Theme switches come with the colorization message; without the value the title bar is left.
-    for (const std::optional<DWORD> light :
-         {std::optional<DWORD>(1), std::optional<DWORD>(), std::optional<DWORD>(2)}) {
+    for (const std::optional<DWORD> light : std::initializer_list<std::optional<DWORD>>{1, std::nullopt, 2}) {
       SetTheme(light);
-      DWORD_PTR ignored = 0;
-      SendMessageTimeoutW(window, WM_DWMCOLORIZATIONCOLORCHANGED, 0, 0, SMTO_NORMAL, 10000, &ignored);
+      SendMessageTimeoutW(window, WM_DWMCOLORIZATIONCOLORCHANGED, 0, 0, SMTO_NORMAL, 10000, nullptr);
     }
     PostMessageW(window, WM_CLOSE, 0, 0);
   });
@@ -230,35 +208,28 @@ TEST(HostProgramTest,
   EXPECT_EQ(run.exit_code, 0u);
   EXPECT_THAT(
       run.transcript,
-      ElementsAre(EngineLine("4 \"a\" \"two words\" \"\" \"\xC3\xA9\xE2\x82\xAC\""), "console shared",
-                  "frame 1 hidden visible", "frame 2 visible visible", Filling("15 15 1920 1080", "focus"),
-                  MatchesLine("reply tarvex/windows_vpn 000[12]"), Filling("15 15 1000 700", "focus"),
-                  Filling("15 15 1000 700", "nofocus"), "window result 0", Filling("15 15 1000 700", "focus"),
-                  MatchesLine("answered 736 7864440 \\d+ window " +
-                              std::to_string(reinterpret_cast<uintptr_t>(window))),
-                  "window result 3", Filling("15 15 1000 700", "focus"), "fonts reloaded", "window result 0",
-                  "end",
-                  // While the view was still a window: before the quit message.
-                  "viewcontroller destroyed hidden"));
-  EXPECT_THAT(run.plugins, ElementsAreArray(PluginRecord(false)));
-  const std::string dark = "DwmSetWindowAttribute FLUTTER_RUNNER_WIN32_WINDOW 20 4 1";
-  const std::string light = "DwmSetWindowAttribute FLUTTER_RUNNER_WIN32_WINDOW 20 4 0";
-  EXPECT_THAT(run.dwmapi, ElementsAre(dark, light, light));
+      testing::ElementsAre(
+          kEngineLine + "5 \"a\" \"two words\" \"\" \"\" \"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\"",
+          "console shared", "frame 1 hidden visible", "frame 2 visible visible",
+          Filling("11 11 1466 825", "focus"),
+          testing::AnyOf("reply tarvex/windows_vpn 0001", "reply tarvex/windows_vpn 0002"),
+          Filling("11 11 1000 700", "focus"), Filling("11 11 1000 700", "nofocus"), "window result 0",
+          Filling("11 11 1000 700", "focus"),
+          testing::MatchesRegex("answered 736 7864440 \\d+ window " +
+                                std::to_string(reinterpret_cast<uintptr_t>(window))),
+          "window result 3", Filling("11 11 1000 700", "focus"), "fonts reloaded", "window result 0", "end",
+          // While the view was still a window: before the quit message.
+          "viewcontroller destroyed hidden"));
+  EXPECT_THAT(run.plugins, testing::ElementsAreArray(PluginRecord()));
+  const std::string dark_mode = "DwmSetWindowAttribute FLUTTER_RUNNER_WIN32_WINDOW 20 4 ";
+  EXPECT_THAT(run.dwmapi, testing::ElementsAre(dark_mode + "1", dark_mode + "0", dark_mode + "0"));
 }
 
-TEST(HostProgramTest, DebuggedWithoutRegistrarsTheProgramOpensAConsoleGoesOnAndEndsWithZeroOnAQuitMessage) {
-  // Every registrar refused, named in reverse: the transcript gives the order they are asked for.
-  std::vector<std::string> expected = {"resync stdout console stderr console", EngineLine("0 null"),
-                                       "console own"};
-  std::wstring refused = L"tarvex/windows_vpn";
-  std::istringstream names(kRegistrarNames);
-  for (std::string name; names >> name;) {
-    expected.push_back("noregistrar " + name);
-    refused = std::wstring(name.begin(), name.end()) + L"," + refused;
-  }
+TEST(HostProgramTest, DebuggedWithRefusedRegistrarsItOpensAConsoleGoesOnAndEndsWithZeroOnAQuitMessage) {
   HostSetup setup;
   setup.debugged = true;
-  setup.environment = {{L"TARVEX_STANDIN_NO_REGISTRAR", refused}};
+  // The first plugin's and our own: every plugin is still registered, and the channel goes unanswered.
+  setup.environment = {{L"TARVEX_STANDIN_NO_REGISTRAR", L"AppLinksPluginCApi,tarvex/windows_vpn"}};
   setup.script = {kIsConnectedCall};
   const ProgramRun run = RunProgram(setup, [](HWND window) {
     // Not a close: the loop ends with window, view and engine still there; 7 is not the exit code.
@@ -266,11 +237,13 @@ TEST(HostProgramTest, DebuggedWithoutRegistrarsTheProgramOpensAConsoleGoesOnAndE
   });
   EXPECT_EQ(run.exit_code, 0u);
   // "hidden visible": the view was in the window (not "parked") and the frame's callback showed it.
-  expected.insert(expected.end(),
-                  {"noregistrar tarvex/windows_vpn", "frame 1 hidden visible", "frame 2 visible visible",
-                   "unhandled tarvex/windows_vpn", "end", "viewcontroller destroyed visible"});
-  EXPECT_THAT(run.transcript, ElementsAreArray(expected));
-  EXPECT_THAT(run.plugins, ElementsAreArray(PluginRecord(true)));
+  EXPECT_THAT(
+      run.transcript,
+      testing::ElementsAre("resync stdout console stderr console", kEngineLine + "0 null", "console own",
+                           "noregistrar AppLinksPluginCApi", "noregistrar tarvex/windows_vpn",
+                           "frame 1 hidden visible", "frame 2 visible visible",
+                           "unhandled tarvex/windows_vpn", "end", "viewcontroller destroyed visible"));
+  EXPECT_THAT(run.plugins, testing::ElementsAreArray(PluginRecord("AppLinksPluginCApi")));
 }
 
 TEST(HostProgramTest, ATakenNameARefusedEngineOrViewControllerEndsTheProgramWithOneBeforeAnyRegistration) {
@@ -280,25 +253,23 @@ TEST(HostProgramTest, ATakenNameARefusedEngineOrViewControllerEndsTheProgramWith
     // No frame, and no later call with what the refusal ended (a "misuse" line).
     std::vector<std::string> transcript;
   };
-  Case cases[] = {
-      {true, {}, {"dialog Tarvex | Tarvex is already running. | icon error"}},
-      {false, {}, {EngineLine("0 null"), "refused engine"}},
+  const Case cases[] = {
+      {true,
+       {{{L"TARVEX_STANDIN_ACCEPT_DIALOGS", L"1"}}},
+       {"dialog Tarvex | Tarvex is already running. | icon error"}},
+      {false, {{}, true}, {kEngineLine + "0 null", "refused engine"}},  // without its "data" folder
       // Debugged, with a console to attach to: it keeps that one.
-      {false, {}, {EngineLine("0 null"), "console shared", "refused viewcontroller"}},
+      {false,
+       {{{L"TARVEX_STANDIN_REFUSE_VIEW_CONTROLLER", L"1"}}, false, true, true},
+       {kEngineLine + "0 null", "console shared", "refused viewcontroller"}},
   };
-  cases[0].setup.environment = {{L"TARVEX_STANDIN_ACCEPT_DIALOGS", L"1"}};
-  cases[1].setup.without_data = true;
-  cases[2].setup.environment = {{L"TARVEX_STANDIN_REFUSE_VIEW_CONTROLLER", L"1"}};
-  cases[2].setup.debugged = cases[2].setup.parent_console = true;
   for (const Case& test_case : cases) {
     HANDLE held = test_case.name_taken ? CreateMutexW(nullptr, TRUE, L"TarvexSingleInstance") : nullptr;
     const ProgramRun run = RunProgram(test_case.setup);
     EXPECT_EQ(run.exit_code, 1u) << test_case.transcript.back();
-    EXPECT_THAT(run.transcript, ElementsAreArray(test_case.transcript));
+    EXPECT_THAT(run.transcript, testing::ElementsAreArray(test_case.transcript));
     EXPECT_THAT(run.plugins, testing::IsEmpty()) << test_case.transcript.back();
-    if (held != nullptr) {
-      CloseHandle(held);
-    }
+    if (held != nullptr) CloseHandle(held);
   }
 }
 
