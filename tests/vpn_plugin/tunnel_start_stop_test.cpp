@@ -156,6 +156,7 @@ TEST_F(TunnelMethodsTest, StartTunnel_ARegisteredIdIsCreatedAgainUnlessItsServic
       {"stopping", [](SimulatedWindows& w) { w.services.back().state = kStopPending; }, "false", false, true},
       {"removed", [](SimulatedWindows& w) { ActAsWireGuard(w, "/uninstalltunnelservice tarvex_removed"); },
        "false", false, false},
+      {"unmanaged", FailNextCall("OpenSCManagerW"), nullptr, false, true},
       {"refused", FailNextCall("OpenServiceW"), nullptr, false, true},
       {"unqueried", FailNextCall("QueryServiceStatus"), nullptr, false, true},
   };
@@ -246,6 +247,14 @@ TEST_F(TunnelMethodsTest, StartTunnel_AnExceptionOutOfTheCreationIsCaughtByTheRe
                   {"WindowsVpnPlugin::CreateWireGuardTunnel - Creating WireGuard tunnel for: office",
                    "WindowsVpnPlugin::CreateWindowsVPNTunnel - Unknown exception",
                    "WindowsVpnPlugin::StartTunnel - Failed to create tunnel"}}));
+
+  // Inside the check of a registered id, too: the id stays registered.
+  windows.throw_on["OpenServiceW"] = windows.calls["OpenServiceW"] + 1;
+  EXPECT_EQ(Start("office"), "false");
+  EXPECT_EQ(LogLines().end()[-2], "WindowsVpnPlugin::CreateWindowsVPNTunnel - error: std::bad_alloc");
+  EXPECT_EQ(Start("office"), "true");
+  EXPECT_EQ(LogLines().end()[-2],
+            "WindowsVpnPlugin::CreateWindowsVPNTunnel - VPN already exists for networkId: office");
 }
 
 struct SameTunnelCase {
