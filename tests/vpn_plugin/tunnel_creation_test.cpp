@@ -139,9 +139,15 @@ TEST_F(TunnelCreationTest, TheWgFolderIsUsedOnlyWhenNoOtherUserCanHaveMadeIt) {
     windows.files[kOfficeConf] = "left by an earlier run";
     windows.services.clear();
 
+    std::size_t held_at_delete = 0;  // the folder stays open until its file is gone
+    windows.before_call = [&](const std::string& operation) {
+      held_at_delete = operation == "DeleteFileA" ? windows.OpenHandles() : held_at_delete;
+    };
     const std::size_t before = LogLines().size();
     EXPECT_TRUE(plugin.RemoveWindowsVPNTunnel("office"));
+    windows.before_call = nullptr;
     EXPECT_EQ(windows.files.count(kOfficeConf), c.used ? 0u : 1u) << c.owner << c.junction;
+    EXPECT_EQ(held_at_delete, c.used ? 1u : 0u) << c.owner << c.junction;
     // A folder that is not used is passed over without a line.
     EXPECT_EQ(LogLinesFrom(before).size(), c.used ? 5u : 4u) << c.owner << c.junction;
     EXPECT_EQ(plugin.CreateWireGuardTunnel(kConfig, "office"), c.used) << c.owner << c.junction;

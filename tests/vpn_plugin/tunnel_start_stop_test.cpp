@@ -156,6 +156,7 @@ TEST_F(TunnelMethodsTest, StartTunnel_ARegisteredIdIsCreatedAgainUnlessItsServic
       {"stopping", [](SimulatedWindows& w) { w.services.back().state = kStopPending; }, "false", false, true},
       {"removed", [](SimulatedWindows& w) { ActAsWireGuard(w, "/uninstalltunnelservice tarvex_removed"); },
        "false", false, false},
+      {"unmanaged", FailNextCall("OpenSCManagerW"), nullptr, false, true},
       {"refused", FailNextCall("OpenServiceW"), nullptr, false, true},
       {"unqueried", FailNextCall("QueryServiceStatus"), nullptr, false, true},
   };
@@ -246,6 +247,14 @@ TEST_F(TunnelMethodsTest, StartTunnel_AnExceptionOutOfTheCreationIsCaughtByTheRe
                   {"WindowsVpnPlugin::CreateWireGuardTunnel - Creating WireGuard tunnel for: office",
                    "WindowsVpnPlugin::CreateWindowsVPNTunnel - Unknown exception",
                    "WindowsVpnPlugin::StartTunnel - Failed to create tunnel"}}));
+
+  // Inside the check of a registered id, too: the id stays registered.
+  windows.throw_on["OpenServiceW"] = windows.calls["OpenServiceW"] + 1;
+  EXPECT_EQ(Start("office"), "false");
+  EXPECT_EQ(LogLines().end()[-2], "WindowsVpnPlugin::CreateWindowsVPNTunnel - error: std::bad_alloc");
+  EXPECT_EQ(Start("office"), "true");
+  EXPECT_EQ(LogLines().end()[-2],
+            "WindowsVpnPlugin::CreateWindowsVPNTunnel - VPN already exists for networkId: office");
 }
 
 struct SameTunnelCase {
@@ -332,9 +341,12 @@ class ReplyLog : public flutter::MethodResult<EncodableValue> {
 // The message boxes of the elevation keep window messages flowing, so the
 // Flutter side's next calls can arrive while one is open. They wait until the
 // running call has replied: a stop that answered true is not undone by the
-// start it interrupted. A start whose end throws still lets them through.
+// start it interrupted. A call whose end throws, running or held, lets the
+// others through and leaves the plugin taking calls.
 TEST_F(TunnelMethodsTest, CallsArrivingDuringACallAreHandledAfterItsReplyInArrivalOrder) {
-  for (const bool start_throws : {false, true}) {
+  const std::string start_line = "WindowsVpnPlugin::StartTunnel - Tunnel created successfully";
+  const std::string stop_line = "WindowsVpnPlugin::StopTunnel - Tunnel removed successfully";
+  for (const std::string& throw_after : {std::string(), start_line, stop_line}) {
     windows.is_admin = false;
     windows.programs[kWireGuardExe].exit_code = 1;  // only the elevated install works
     std::vector<std::string> replies;
@@ -345,8 +357,7 @@ TEST_F(TunnelMethodsTest, CallsArrivingDuringACallAreHandledAfterItsReplyInArriv
                                 std::make_unique<ReplyLog>(&replies, "stopTunnel"));
         plugin.HandleMethodCall({"isConnected", nullptr},
                                 std::make_unique<ReplyLog>(&replies, "isConnected"));
-      } else if (operation == "FileFlush" && start_throws &&
-                 LogLines().back() == "WindowsVpnPlugin::StartTunnel - Tunnel created successfully") {
+      } else if (operation == "FileFlush" && !throw_after.empty() && LogLines().back() == throw_after) {
         throw 7;  // out of the log line, past every guard
       }
     };
@@ -355,14 +366,16 @@ TEST_F(TunnelMethodsTest, CallsArrivingDuringACallAreHandledAfterItsReplyInArriv
           {"startTunnel", Arguments(EncodableMap{{"networkId", "office"}, {"config", kConfig}})},
           std::make_unique<ReplyLog>(&replies, "startTunnel"));
     };
-    if (start_throws) {
+    if (!throw_after.empty()) {
       EXPECT_THROW(start(), int);
     } else {
       start();
     }
 
-    EXPECT_THAT(replies, ElementsAre(start_throws ? "startTunnel unanswered" : "startTunnel true",
-                                     "stopTunnel true", "isConnected false"));
+    EXPECT_THAT(replies,
+                ElementsAre(throw_after == start_line ? "startTunnel unanswered" : "startTunnel true",
+                            throw_after == stop_line ? "stopTunnel unanswered" : "stopTunnel true",
+                            "isConnected false"));
     EXPECT_FALSE(HasService(kOfficeService));
     EXPECT_EQ(windows.files.count(kOfficeConf), 0u);
     std::vector<std::string> dispatched;
@@ -376,9 +389,10 @@ TEST_F(TunnelMethodsTest, CallsArrivingDuringACallAreHandledAfterItsReplyInArriv
                                         "WindowsVpnPlugin::StartTunnel - Tunnel created successfully",
                                         "WindowsVpnPlugin::HandleMethodCall called: stopTunnel",
                                         "WindowsVpnPlugin::HandleMethodCall called: isConnected"));
+    windows.before_call = nullptr;
+    EXPECT_EQ(Call("isConnected", nullptr), "false");  // nothing is left waiting
     windows.files.erase(kLogPath);
     windows.calls.clear();
-    windows.before_call = nullptr;
   }
 }
 
