@@ -30,7 +30,6 @@
 #include "embedding/standard_method_codec.h"
 #include "standins/engine/standin_engine.h"
 #include "tests/vpn_plugin/simulated_windows.h"
-#include "tests/vpn_plugin/tunnel_machine.h"
 #include "vpn_plugin/windows_vpn_plugin.h"
 
 namespace tarvex {
@@ -117,10 +116,6 @@ class PluginOnMachine {
   // handles, the log in memory), so that every iteration starts alike.
   void ForgetHistory() {
     windows_->launches.clear();
-    windows_->applications.clear();
-    windows_->closed_services.clear();
-    windows_->closed_handles.clear();
-    windows_->file_creations.clear();
     windows_->debug_output.clear();
     const auto log = windows_->files.find(kLogPath);
     if (log != windows_->files.end()) {

@@ -29,21 +29,6 @@ std::string ProgramFolder() {
 
 std::string Helper() { return ProgramFolder() + "\\vpn_plugin_child_helper.exe"; }
 
-// Points APPDATA at a fresh scratch folder; answers the path of the log in it.
-std::string ScratchLog(const std::string& name) {
-  const std::string folder = ProgramFolder() + "\\" + name;
-  CreateDirectoryA(folder.c_str(), nullptr);
-  DeleteFileA((folder + "\\Tarvex\\windows_vpn_debug.log").c_str());
-  _putenv(("APPDATA=" + folder).c_str());
-  return folder + "\\Tarvex\\windows_vpn_debug.log";
-}
-
-std::string Read(const std::string& path) {
-  std::ostringstream contents;
-  contents << std::ifstream(path, std::ios::binary).rdbuf();
-  return contents.str();
-}
-
 TEST(Win32ApiTest, TheServiceManagerEnumeratesFromTheResumePositionAndAnswersQueries) {
   Win32Api windows;
   ScHandle manager = windows.OpenSCManagerW(nullptr, nullptr, kScManagerEnumerateService);
@@ -115,8 +100,13 @@ std::wstring ReadAndDismissBox() {
   return L"no box";
 }
 
+// The log goes to a fresh APPDATA and is appended to, line by line.
 TEST(Win32ApiTest, ThePortugueseNoticeReadsBackIntactAndTheLogAndErrorTextsComeFromTheSystem) {
-  const std::string log = ScratchLog("elevation");
+  const std::string folder = ProgramFolder() + "\\elevation",
+                    log = folder + "\\Tarvex\\windows_vpn_debug.log";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  DeleteFileA(log.c_str());
+  _putenv(("APPDATA=" + folder).c_str());
   std::wstring seen;
   std::thread user([&seen] { seen = ReadAndDismissBox(); });
   WindowsVpnPlugin plugin;
@@ -135,9 +125,11 @@ TEST(Win32ApiTest, ThePortugueseNoticeReadsBackIntactAndTheLogAndErrorTextsComeF
       L"inicial, o app funcionar\u00e1 normalmente sem pedir admin novamente.");
   const std::string stamp =
       "\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\] WindowsVpnPlugin::RunElevatedCommand - ";
+  std::ostringstream written;
+  written << std::ifstream(log, std::ios::binary).rdbuf();
   EXPECT_TRUE(std::regex_match(
-      Read(log), std::regex(stamp + "Command: .*\r\n" + stamp + "Elevated command completed\r\n")))
-      << Read(log);
+      written.str(), std::regex(stamp + "Command: .*\r\n" + stamp + "Elevated command completed\r\n")))
+      << written.str();
 }
 
 }  // namespace tarvex

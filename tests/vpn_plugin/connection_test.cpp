@@ -1,0 +1,192 @@
+#include "plugin_fixture.h"
+
+namespace tarvex {
+
+// Reaches the tunnel registry, which only the tunnel methods fill.
+class WindowsVpnPluginTestPeer {
+ public:
+  static void Register(WindowsVpnPlugin& plugin, const std::string& id) { plugin.tunnels_[id] = true; }
+};
+
+const std::string kCheck = "CheckWindowsVPNConnection - ",
+                  kAsk = "IsVPNConnected - Service WireGuardTunnel$tarvex_";
+const std::string kFoundRunning = "CheckWireGuardServices - Found running WireGuard service: ";
+
+// Names are routed exactly, and logged escaped: a name with line breaks adds
+// no line of its own. "isConnected" looks at no arguments.
+TEST_F(PluginTest, HandleMethodCall_RoutesExactNamesOnly) {
+  for (const char* name : {"IsConnected", "isconnected", "isConnecte", "isConnected ", "stoptunnel", ""}) {
+    EXPECT_EQ(Call(name), "not implemented") << name;
+    EXPECT_EQ(Last(1)[0], "HandleMethodCall called: " + std::string(name));
+  }
+  EXPECT_EQ(Call("isConnected\r\n[2026-01-01 00:00:00] forged\\"), "not implemented");
+  EXPECT_EQ(Last(1)[0], "HandleMethodCall called: isConnected\\x0D\\x0A[2026-01-01 00:00:00] forged\\x5C");
+  windows.AddService(u"WireGuardTunnel$tarvex_office", kServiceRunning);
+  for (const EncodableValue& arguments :
+       {EncodableValue(EncodableMap{{"networkId", 7}}), EncodableValue("office"), EncodableValue()}) {
+    EXPECT_EQ(Call("isConnected", arguments), "true");
+  }
+}
+
+TEST_F(PluginTest, IsConnected_AReplyThatThrowsBecomesTheCheckConnectionError) {
+  Lines replies;
+  plugin.HandleMethodCall({"isConnected", nullptr}, std::make_unique<RecordedResult>(&replies, "", true));
+  EXPECT_THAT(replies, ElementsAre("CHECK_CONNECTION_ERROR: Failed to check connection: reply failed"));
+  EXPECT_THAT(Log(),
+              ElementsAre("HandleMethodCall called: isConnected", "IsConnected called",
+                          "CheckWindowsVPNConnection called", kCheck + "No WireGuard connections found",
+                          "IsConnected - Connection status: false", "IsConnected - Exception: reply failed"));
+}
+
+// Registered ids are asked about in byte order until one runs, without the
+// search of all services; an exception ends only the query it happens in.
+// One outside the queries (memory running out while a line is formed) ends
+// the whole check with false.
+TEST_F(PluginTest, CheckWindowsVPNConnection_AsksRegisteredIdsInByteOrderUntilOneRuns) {
+  for (const char* id : {"b", "a", "ab", "c"}) WindowsVpnPluginTestPeer::Register(plugin, id);
+  windows.AddService(u"WireGuardTunnel$tarvex_ab", kServiceStopped);
+  windows.AddService(u"WireGuardTunnel$tarvex_b", kServiceRunning);
+  windows.AddService(u"WireGuardTunnel$tarvex_c", kServiceRunning);
+  windows.fail["OpenServiceW"] = {kThrows, 1};
+  EXPECT_TRUE(plugin.CheckWindowsVPNConnection());
+  // Each log line ends with a flush; the ninth is that of the query for "b".
+  windows.before_call = [this](const std::string& operation) {
+    if (operation == "FileFlush" && windows.calls["FileFlush"] == 8) FailNextAllocation();
+  };
+  EXPECT_FALSE(plugin.CheckWindowsVPNConnection());
+
+  EXPECT_THAT(Log(),
+              ElementsAre("CheckWindowsVPNConnection called", "IsVPNConnected - Exception: std::bad_alloc",
+                          kAsk + "ab status: NOT RUNNING", kAsk + "b status: RUNNING",
+                          kCheck + "WireGuard VPN connected: b", "CheckWindowsVPNConnection called",
+                          kAsk + "a not found", kAsk + "ab status: NOT RUNNING", kAsk + "b status: RUNNING",
+                          kCheck + "Exception: std::bad_alloc"));
+  EXPECT_EQ(windows.calls["EnumServicesStatusExW"], 0);
+}
+
+// A tunnel on its way up or down, paused or resuming is not connected, asked
+// by its id or found among all services.
+TEST_F(PluginTest, CheckWindowsVPNConnection_OnlyARunningServiceCounts) {
+  WindowsVpnPluginTestPeer::Register(plugin, "office");
+  SimulatedService& registered = windows.AddService(u"WireGuardTunnel$tarvex_office", kServiceStopped);
+  SimulatedService& other = windows.AddService(u"tarvex_other", kServiceStopped);
+  registered.start_ms = other.start_ms = 0xFFFFFFFF;  // start-pending stays so
+  for (const Dword state : {2, 3, 5, 6, 7}) {         // START_, STOP_, CONTINUE_, PAUSE_PENDING, PAUSED
+    registered.state = other.state = state;
+    const std::size_t before = Log().size();
+    EXPECT_FALSE(plugin.CheckWindowsVPNConnection()) << state;
+    EXPECT_THAT(Log(before),
+                ElementsAre("CheckWindowsVPNConnection called", kAsk + "office status: NOT RUNNING",
+                            kCheck + "No WireGuard connections found"));
+  }
+}
+
+// Asked with no more rights than a query needs. The id widens byte by byte;
+// a service that cannot be opened, for whatever reason, is "not found".
+TEST_F(PluginTest, IsVPNConnected_AsksTheServiceOfTheId) {
+  windows.manager_access = kScManagerEnumerateService;
+  windows.service_access = kServiceQueryStatus;
+  windows.AddService(u"WireGuardTunnel$tarvex_\xFF80", kServiceRunning);
+  EXPECT_TRUE(plugin.IsVPNConnected("\x80"));
+  EXPECT_FALSE(plugin.IsVPNConnected("missing"));
+  windows.fail["OpenServiceW"] = {kErrorAccessDenied};
+  EXPECT_FALSE(plugin.IsVPNConnected("\x80"));
+  windows.fail = {{"QueryServiceStatus", {kErrorAccessDenied}}};
+  EXPECT_FALSE(plugin.IsVPNConnected("\x80"));
+  windows.fail["OpenSCManagerW"] = {kErrorAccessDenied};
+  EXPECT_FALSE(plugin.IsVPNConnected("\x80"));
+
+  EXPECT_THAT(Log(), ElementsAre(kAsk + "\x80 status: RUNNING", kAsk + "missing not found",
+                                 kAsk + "\x80 not found", "IsVPNConnected - Failed to query service status",
+                                 "IsVPNConnected - Failed to open service manager"));
+}
+
+// Only running Win32 services whose name begins with a tunnel prefix count;
+// another client's tunnel counts too, its name narrowed to the low bytes.
+// Services installed between two calls make a fetch come back short: what it
+// holds is scanned, and the rest fetched from the resume position, eight
+// fetches at most. Only a refused manager or an exception is logged.
+TEST_F(PluginTest, CheckWireGuardServices_SearchesAllServicesForARunningTunnel) {
+  windows.manager_access = kScManagerEnumerateService;
+  const auto add = [](const std::u16string& name, Dword state, Dword type = kServiceWin32OwnProcess) {
+    return [=](SimulatedWindows& w) { w.AddService(name, state, type); };
+  };
+  const auto grow = [](int times,
+                       int count) {  // after each of the first `times` calls (every call when negative)
+    return [=](SimulatedWindows& w) {
+      w.before_call = [&w, times, count](const std::string& operation) {
+        if (operation != "EnumServicesStatusExW" || w.calls[operation] == 0) return;
+        if (times >= 0 && w.calls[operation] > times) return;
+        for (int i = 0; i < count; ++i)
+          w.AddService(u"Service" + std::u16string(1, u'A' + w.services.size()), 1);
+      };
+    };
+  };
+  const Given stopped = [](SimulatedWindows& w) {
+    for (int i = 0; i < 3; ++i) w.AddService(u"Stopped" + std::u16string(1, u'A' + i), kServiceStopped);
+  };
+  const struct {
+    Given given;
+    bool found;
+    int fetches;  // calls after the sizing call
+    Lines lines;
+  } cases[] = {
+      {Nothing, false, 0, {}},
+      {Both(add(u"wireguardtunnel$tarvex_case", kServiceRunning),
+            add(u"WireGuardTunnel$tarvex_stopped", kServiceStopped)),
+       false,
+       1,
+       {}},
+      {Both(add(u"MyWireGuardTunnel$x", kServiceRunning),
+            add(u"tarvex_driver", kServiceRunning, kServiceKernelDriver)),
+       false,
+       1,
+       {}},
+      {add(u"tarvex_caf\xFFE9", kServiceRunning, kServiceWin32ShareProcess),
+       true,
+       1,
+       {kFoundRunning + "tarvex_caf\xE9"}},
+      {Both(stopped,
+            [](SimulatedWindows& w) {
+              w.before_call = [&w](const std::string& operation) {
+                if (operation == "EnumServicesStatusExW" && w.calls[operation] == 1)
+                  w.AddService(u"WireGuardTunnel$tarvex_new", 4);
+              };
+            }),
+       true,
+       2,
+       {kFoundRunning + "WireGuardTunnel$tarvex_new"}},
+      {Both(Both(add(u"tarvex_early", kServiceRunning), stopped), grow(-1, 1)),
+       true,
+       1,
+       {kFoundRunning + "tarvex_early"}},
+      {Both(stopped, grow(1, 2)), false, 2, {}},
+      {Both(stopped, grow(-1, 1)), false, 8, {}},
+      {Both(add(u"WireGuardTunnel$tarvex_a", kServiceRunning), Failing("EnumServicesStatusExW", kThrows, 2)),
+       false,
+       1,
+       {"CheckWireGuardServices - Exception: std::bad_alloc"}},
+      {Both(add(u"WireGuardTunnel$tarvex_a", kServiceRunning),
+            Failing("EnumServicesStatusExW", kErrorAccessDenied, 2)),
+       false,
+       1,
+       {}},
+      {Failing("OpenSCManagerW", kErrorAccessDenied),
+       false,
+       -1,
+       {"CheckWireGuardServices - Failed to open service manager"}},
+  };
+  for (const auto& c : cases) {
+    windows.services.clear();
+    windows.calls.clear();
+    windows.fail.clear();
+    windows.before_call = nullptr;
+    c.given(windows);
+    const std::size_t before = Log().size();
+    EXPECT_EQ(plugin.CheckWireGuardServices(), c.found);
+    EXPECT_EQ(windows.calls["EnumServicesStatusExW"], c.fetches + 1);
+    EXPECT_EQ(Log(before), c.lines);
+  }
+}
+
+}  // namespace tarvex

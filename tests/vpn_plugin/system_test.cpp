@@ -1,0 +1,269 @@
+#include <string_view>
+
+#include "plugin_fixture.h"
+#include "vpn_plugin/child_process.h"
+#include "vpn_plugin/config_fields.h"
+#include "vpn_plugin/text_conversion.h"
+
+namespace tarvex {
+
+// The user reads why the prompt comes, then accepts it (or not); the
+// elevated program's outcome is not ours to judge, and it may hold the call
+// for 30 s at most. A refusal is explained in a second box.
+TEST_F(PluginTest, RunElevatedCommand_ExplainsThePromptAndWaitsAtMostThirtySeconds) {
+  const std::string program = "C:\\Program Files\\WireGuard\\wireguard.exe",
+                    parameters = "/installtunnelservice \"a b\"";
+  const std::string command = "RunElevatedCommand - Command: " + program + " Params: " + parameters;
+  const std::u16string why =
+      u"Instala\u00e7\u00e3o do Driver WireGuard|Tarvex precisa instalar o driver de rede do "
+      u"WireGuard.\n\nIsso "
+      u"requer privil\u00e9gios de administrador apenas uma vez para:\n\u2022 Instalar o driver de rede "
+      u"necess\u00e1rio\n\u2022 Configurar o servi\u00e7o VPN\n\nAp\u00f3s esta instala\u00e7\u00e3o "
+      u"inicial, o "
+      u"app funcionar\u00e1 normalmente sem pedir admin novamente.|@";
+  const std::u16string cancelled =
+      u"Instala\u00e7\u00e3o Cancelada|A instala\u00e7\u00e3o foi cancelada pelo usu\u00e1rio.\n\nPara usar "
+      u"a VPN, "
+      u"ser\u00e1 necess\u00e1rio aceitar a eleva\u00e7\u00e3o quando solicitado.|0";
+  const std::string thrown = "RunElevatedCommand - Exception: std::bad_alloc";
+  const struct {
+    Given given;
+    bool answer;
+    Lines lines;
+    std::vector<std::u16string> boxes;  // caption|text|icon as a character
+    Dword waited_ms;
+  } cases[] = {
+      {[&](SimulatedWindows& w) {
+         w.programs[program] = {1, 45000};
+       },
+       true,
+       {command, "RunElevatedCommand - Elevated command completed"},
+       {why},
+       30000},
+      {Failing("ShellExecuteExA", kErrorCancelled),
+       false,
+       {command, "RunElevatedCommand - ShellExecuteEx failed: The operation was canceled by the user.\r\n",
+        "RunElevatedCommand - User cancelled elevation"},
+       {why, cancelled},
+       0},
+      {[&](SimulatedWindows& w) { w.programs.erase(program); },
+       false,
+       {command,
+        "RunElevatedCommand - ShellExecuteEx failed: The system cannot find the file specified.\r\n"},
+       {why},
+       0},
+      {Failing("MessageBoxW", kThrows), false, {command, thrown}, {why}, 0},
+      {[&](SimulatedWindows& w) {
+         w.programs[program] = {0, 1000};
+         w.fail["WaitForSingleObject"] = {kThrows};
+       },
+       false,
+       {command, thrown},
+       {why},
+       0},
+  };
+  for (const auto& c : cases) {
+    windows.fail.clear();
+    windows.message_boxes.clear();
+    windows.elevations.clear();
+    c.given(windows);
+    const std::size_t before = Log().size();
+    const Dword start = windows.tick;
+    EXPECT_EQ(plugin.RunElevatedCommand(program, parameters), c.answer);
+    EXPECT_EQ(Log(before), c.lines);
+    std::vector<std::u16string> boxes;
+    for (const auto& box : windows.message_boxes) {
+      boxes.push_back(box.caption + u"|" + box.text + u"|" +
+                      std::u16string(1, static_cast<char16_t>(box.type)));
+    }
+    EXPECT_EQ(boxes, c.boxes);
+    EXPECT_EQ(windows.tick - start, c.waited_ms);
+  }
+  EXPECT_EQ(windows.elevations[0], program + " " + parameters);
+}
+
+// The calling thread's token must hold the enabled Administrators group; a
+// check that fails counts as no.
+TEST_F(PluginTest, IsRunningAsAdminAndGetErrorMessageAskTheSystem) {
+  EXPECT_TRUE(plugin.IsRunningAsAdmin());
+  windows.is_admin = false;
+  EXPECT_FALSE(plugin.IsRunningAsAdmin());
+  windows.is_admin = true;
+  windows.fail["CheckTokenMembership"] = {kErrorAccessDenied};
+  EXPECT_FALSE(plugin.IsRunningAsAdmin());
+  windows.fail["AllocateAndInitializeSid"] = {kErrorAccessDenied};
+  EXPECT_FALSE(plugin.IsRunningAsAdmin());
+  windows.fail = {{"CheckTokenMembership", {kThrows}}};
+  EXPECT_THROW(plugin.IsRunningAsAdmin(), std::bad_alloc);
+
+  windows.system_messages[2] = u"O sistema n\u00e3o pode encontrar o arquivo especificado.\r\n";
+  EXPECT_EQ(plugin.GetErrorMessage(2), "O sistema n\xC3\xA3o pode encontrar o arquivo especificado.\r\n");
+  EXPECT_EQ(plugin.GetErrorMessage(0xE0001234), "");
+}
+
+// Every line opens, appends in text mode, flushes and closes; a line that
+// cannot be written (no APPDATA, no file, no time) is dropped quietly, and an
+// exception is reported to the debugger.
+TEST_F(PluginTest, Log_AppendsTimestampedLinesInLocalTimeAndDropsWhatCannotBeWritten) {
+  plugin.Log("first");
+  windows.local_offset_seconds = -4 * 3600;
+  plugin.Log("two\nlines");
+  windows.local_offset_seconds = 0;
+  EXPECT_EQ(windows.calls["FileFlush"], 2);
+  windows.env.erase("appdata");
+  plugin.Log("lost");
+  windows.env["APPDATA"] = "C:\\Missing";  // the folder cannot be made
+  plugin.Log("lost");
+  windows.env["APPDATA"] = SimulatedWindows::kAppData;
+  windows.fail = {{"DupEnv", {22}}};  // EINVAL
+  plugin.Log("lost");
+  windows.fail = {{"LocalTime64", {22}}};
+  plugin.Log("lost");
+  windows.fail = {{"FileWrite", {kThrows}}};
+  plugin.Log("lost");
+  windows.fail.clear();
+  windows.folders.insert(kLogPath);  // a folder named like the log
+  plugin.Log("lost");
+  windows.folders.erase(kLogPath);
+  plugin.Log("kept");
+
+  EXPECT_EQ(windows.files.at(kLogPath),
+            "[2026-12-06 03:05:17] first\r\n[2026-12-05 23:05:17] two\r\nlines\r\n"
+            "[2026-12-06 03:05:17] kept\r\n");
+  EXPECT_EQ(windows.calls["CreateDirectoryA"], 7);
+  EXPECT_EQ(windows.calls["FileOpen"], 7);
+  EXPECT_THAT(windows.debug_output, ElementsAre("WindowsVpnPlugin log error: std::bad_alloc"));
+}
+
+// A copy shipped with the application wins over a system installation, and
+// the search runs afresh on every call. A module path that could not be read,
+// or was cut short, names no folder of ours: a "\bin\wireguard.exe" at the
+// drive's root or in some other folder is never taken for the bundled copy.
+TEST_F(PluginTest, FindWireGuardExecutable_PrefersTheBundledCopyThenAssetsThenTheSystemFolders) {
+  const std::string found = "FindWireGuardExecutable - Found ";
+  const char* const candidates[] = {
+      kWireGuardExe, "C:\\Apps\\Tarvex\\data\\flutter_assets\\assets\\bin\\wireguard.exe",
+      "C:\\Program Files\\WireGuard\\wireguard.exe", "C:\\Program Files (x86)\\WireGuard\\wireguard.exe"};
+  for (const char* path : candidates) windows.files[path] = "";
+  for (const char* path : candidates) {
+    EXPECT_EQ(plugin.FindWireGuardExecutable(), path);
+    windows.files.erase(path);
+  }
+  EXPECT_EQ(plugin.FindWireGuardExecutable(), "");
+  EXPECT_EQ(Log(), (Lines{kFoundBundled, found + "in assets at: " + candidates[1],
+                          found + "system-installed at: " + candidates[2],
+                          found + "system-installed at: " + candidates[3], kNotFound}));
+
+  const std::string fits = "C:\\" + std::string(245, 'a');  // with "\tarvex.exe": 259 bytes
+  const std::string cut = "C:\\" + std::string(246, 'a');   // with "\tarvex.exe": 260 bytes
+  windows.files[candidates[2]] = "";
+  for (const std::string& folder : {std::string(), fits, cut}) {
+    windows.files[folder + "\\bin\\wireguard.exe"] = "";
+    windows.files[folder + "\\data\\flutter_assets\\assets\\bin\\wireguard.exe"] = "";
+  }
+  windows.fail["GetModuleFileNameA"] = {kErrorAccessDenied};
+  EXPECT_EQ(plugin.FindWireGuardExecutable(), candidates[2]);
+  windows.fail.clear();
+  windows.module_path = cut + "\\tarvex.exe";
+  EXPECT_EQ(plugin.FindWireGuardExecutable(), candidates[2]);
+  windows.module_path = fits + "\\tarvex.exe";
+  EXPECT_EQ(plugin.FindWireGuardExecutable(), fits + "\\bin\\wireguard.exe");
+  windows.module_path = "tarvex.exe";                        // no backslash: the path is the folder
+  windows.folders.insert("tarvex.exe\\bin\\wireguard.exe");  // a folder named like the program counts
+  EXPECT_EQ(plugin.FindWireGuardExecutable(), "tarvex.exe\\bin\\wireguard.exe");
+}
+
+// The child runs hidden; its exit code is read after the wait, and one that
+// cannot be known never reads as a success.
+TEST_F(PluginTest, RunHiddenCommand_WaitsThenReadsTheExitCode) {
+  windows.programs[kWireGuardExe] = {3, 1200};
+  const ChildProcessOutcome done =
+      RunHiddenCommand(windows, "\"" + std::string(kWireGuardExe) + "\" /x", 10000);
+  EXPECT_TRUE(done.started && done.exit_code == 3u && windows.tick == 5000u + 1200u);
+  const ChildProcessOutcome missing = RunHiddenCommand(windows, "netsh advfirewall show", 5000);
+  EXPECT_TRUE(!missing.started && missing.error == 2u && missing.exit_code == 0xFFFFFFFFu);
+  EXPECT_EQ(RunHiddenCommand(windows, "netsh", 5000, std::string(kNetshExe)).exit_code, 0u);
+  windows.programs[kNetshExe] = {0, 60000};
+  EXPECT_EQ(RunHiddenCommand(windows, "netsh", 5000, std::string(kNetshExe)).exit_code, 259u);
+  windows.fail["GetExitCodeProcess"] = {kErrorAccessDenied};
+  EXPECT_EQ(RunHiddenCommand(windows, "netsh", 5000, std::string(kNetshExe)).exit_code, 0xFFFFFFFFu);
+  windows.fail = {{"WaitForSingleObject", {kThrows}}};
+  EXPECT_THROW(RunHiddenCommand(windows, "netsh", 5000, std::string(kNetshExe)), std::bad_alloc);
+  EXPECT_THAT(windows.launches, ElementsAre("\"C:\\Apps\\Tarvex\\bin\\wireguard.exe\" /x",
+                                            "netsh advfirewall show", "netsh", "netsh", "netsh", "netsh"));
+}
+
+// Each parser takes the first line that fits: for the endpoint, the text
+// after the last ':' (not checked), logged.
+TEST_F(PluginTest, ConfigFields_EachParserTakesTheFirstLineThatFits) {
+  const struct {
+    const char* key;  // null: the endpoint port
+    const char* config;
+    const char* value;
+  } examples[] = {
+      // clang-format off
+      {nullptr, "[Peer]\r\nEndpoint = 203.0.113.5:51820\r\nAllowedIPs = 0.0.0.0/0\r\n", "51820"},
+      {nullptr, "  Endpoint=198.51.100.7:443", "443"},
+      {nullptr, "Endpoint = [2001:db8::1]\n", "1]"},
+      {nullptr, "Endpoint = vpn.example.org\nEndpoint =\nEndpoint = \nEndpoint = 192.0.2.1:9999\n", "9999"},
+      {nullptr, "Endpoint = 192.0.2.1:\nEndpoint = 192.0.2.1:9999\n", ""},
+      {nullptr, "Endpoint = 192.0.2.1:\r\nEndpoint = 192.0.2.1:9999\n", "\r"},
+      {nullptr, "Endpoint = 192.0.2.1:51820 # note\n", "51820 # note"},
+      {nullptr, "[Peer]\nEndpoint = 192.0.2.1:1111\n[Peer]\nEndpoint = 192.0.2.2:2222\n", "1111"},
+      {nullptr, "\t \r\n\n\tEndpoint\t=\t192.0.2.1:7 \t\r\n", "7"},
+      {nullptr, "", nullptr},
+      {nullptr, "endpoint = 192.0.2.1:51820\n", nullptr},
+      {nullptr, "Endpoint 192.0.2.1:51820\nEndpoin=1:2\n#Endpoint = 192.0.2.1:51820\n", nullptr},
+      {"Address", "[Interface]\r\n#Address = 10.0.0.9/32\r\n  Address = 10.66.66.2/32, fd42::2/128\r\n",
+       "10.66.66.2/32, fd42::2/128"},
+      {"PrivateKey", "PrivateKey = abc=\r\n", "abc="},
+      {"Address", "AddressX=1\nAddress = 2\n", "1"},
+      {"Address", "Address\nAddress = 2\n", "2"},
+      {"Address", "DNS = 1.1.1.1\nAddr\n", ""},
+      {"", "x = 1\n", "1"},
+      {"Address", "Address =\r\nAddress = 10.0.0.2\n", "\r"},
+      {"Address", "Address =  \t\nAddress = 10.0.0.2\n", "  \t"},
+      // clang-format on
+  };
+  for (const auto& example : examples) {
+    if (example.key != nullptr) {
+      EXPECT_EQ(ExtractConfigValue(example.config, example.key), example.value) << example.config;
+      continue;
+    }
+    EXPECT_EQ(plugin.ExtractEndpointPort(example.config), example.value ? example.value : "")
+        << example.config;
+    EXPECT_EQ(Last(1)[0], example.value ? "ExtractEndpointPort - Found port: " + std::string(example.value)
+                                        : "ExtractEndpointPort - No endpoint port found in config");
+  }
+}
+
+// Names widen by sign extension and narrow to the low byte; each malformed
+// sequence becomes one U+FFFD. The inputs lie in buffers of their exact size,
+// so a read past the end shows under the sanitizers.
+TEST(TextConversionTest, NamesAndMalformedText) {
+  EXPECT_EQ(WidenName("a\x7F\x80\xFF"), u"a\x7F\xFF80\xFFFF");
+  EXPECT_EQ(NarrowName(u"a\u00e9\xFF80\u2022"), "a\xE9\x80\x22");
+  const std::pair<std::string, std::u16string> utf8[] = {
+      {"a\xC3\xA9\xE2\x80\xA2\xF0\x9F\x98\x80", u"a\u00e9\u2022\U0001F600"},
+      {"\xC0\xAF", u"\xFFFD\xFFFD"},                      // "/" in two bytes
+      {"\xE0\x80\xAF", u"\xFFFD\xFFFD\xFFFD"},            // and in three
+      {"\xF0\x80\x80\xAF", u"\xFFFD\xFFFD\xFFFD\xFFFD"},  // and in four
+      {"a\xE2\x80", u"a\xFFFD"},                          // cut short at the end
+      {"\xF0\x9F\x98", u"\xFFFD"},
+      {"\xE2\x80z", u"\xFFFDz"}};
+  for (const auto& [text, wide] : utf8) {
+    const std::vector<char> exact(text.begin(), text.end());
+    EXPECT_EQ(Utf8ToUtf16(std::string_view(exact.data(), exact.size())), wide) << text;
+  }
+  const std::pair<std::u16string, std::string> utf16[] = {
+      {u"a\xD83D\xDE00", "a\xF0\x9F\x98\x80"},
+      {u"a\xD83D", "a\xEF\xBF\xBD"},  // a lone high surrogate
+      {u"\xD83Dz", "\xEF\xBF\xBDz"},
+      {u"\xDE00", "\xEF\xBF\xBD"}};
+  for (const auto& [wide, text] : utf16) {
+    const std::vector<char16_t> exact(wide.begin(), wide.end());
+    EXPECT_EQ(Utf16ToUtf8(std::u16string_view(exact.data(), exact.size())), text) << text;
+  }
+}
+
+}  // namespace tarvex

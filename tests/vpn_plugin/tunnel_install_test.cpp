@@ -1,0 +1,259 @@
+#include <map>
+
+#include "plugin_fixture.h"
+
+namespace tarvex {
+
+const std::string kInstall = "InstallWireGuardTunnel - ", kTry = "TryInstallTunnel - ",
+                  kUninstall = "UninstallWireGuardTunnel - ";
+const std::string kProtected =
+    "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;S-1-5-21-1004336348-1177238915-682003330-1001)";
+const std::string kNoProgram = "CreateProcess failed: The system cannot find the file specified.\r\n";
+const Lines kInstalling = {kInstall + "Installing tunnel: office", kFoundBundled,
+                           kInstall + "Found wireguard.exe at: C:\\Apps\\Tarvex\\bin\\wireguard.exe"};
+const Lines kRemoving = {kUninstall + "Removing tunnel: tarvex_office", kFoundBundled};
+const Lines kRemoved =
+    Join({kRemoving, RemoveRulesLines("tarvex_office"), {kUninstall + "Tunnel service removed"}});
+const Lines kSkipped = {kUninstall + "Removing tunnel: tarvex_office",
+                        kUninstall + "Service WireGuardTunnel$tarvex_office does not exist, skipping"};
+const Lines kFresh = Join({kInstalling, kSkipped, {kTry + "Attempting installation without elevation"}});
+const Lines kStarting = {"StartWireGuardService - Starting service: WireGuardTunnel$tarvex_office"};
+const Lines kUp = Join(
+    {{kTry + "Installation successful without elevation", kInstall + "Tunnel service installed successfully"},
+     AddRulesLines("tarvex_office"),
+     kStarting,
+     {"StartWireGuardService - Service started successfully",
+      kInstall + "Service started and tunnel is active"}});
+const Lines kAdminFailed = {kInstall + "Installation failed, trying with elevation",
+                            kInstall + "Already running as admin but installation failed"};
+const Lines kToElevation = {kInstall + "Installation failed, trying with elevation",
+                            "RunElevatedCommand - Command: C:\\Apps\\Tarvex\\bin\\wireguard.exe Params: "
+                            "/installtunnelservice \"" +
+                                std::string(kOfficeConf) + "\""};
+
+void AddOffice(SimulatedWindows& w) { w.AddService(u"WireGuardTunnel$tarvex_office", kServiceRunning); }
+void AsUser(SimulatedWindows& w) { w.is_admin = false; }
+void NoWireGuard(SimulatedWindows& w) { w.files.erase(kWireGuardExe); }
+Given Exits(Dword code, Dword runs_ms = 0) {
+  return [=](SimulatedWindows& w) { w.programs[kWireGuardExe] = {code, runs_ms}; };
+}
+Lines Exit(const std::string& code) { return {kTry + "wireguard.exe failed with exit code: " + code}; }
+
+// An earlier service of the tunnel goes first, with its rules; an
+// administrator whose install failed is not prompted; an accepted prompt
+// counts as an install, and the service start tells the truth.
+using InstallTest = RoadTest;
+TEST_P(InstallTest, FollowsItsRoad) {
+  windows.files[kOfficeConf] = kConfig;  // as the creation leaves it
+  Travel([this] { return plugin.InstallWireGuardTunnel(kOfficeConf, "office", kConfig); });
+}
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Roads, InstallTest, ::testing::ValuesIn(std::vector<Road>{
+    {"Fresh", Nothing, true, Join({kFresh, kUp}), {kInstallOffice, "netsh 18"}},
+    {"Replacing", AddOffice, true, Join({kInstalling, kRemoved, {kFresh.back()}, kUp}),
+     {kUninstallOffice, "netsh 9", kInstallOffice, "netsh 18"}},
+    {"ExitCode1", Exits(1), false, Join({kFresh, Exit("1"), kAdminFailed}), {kInstallOffice}},
+    {"PastTenSeconds", Exits(0, 10001), false, Join({kFresh, Exit("259"), kAdminFailed}), {kInstallOffice}},
+    {"CannotStart", Failing("CreateProcessA", kErrorFileNotFound), false,
+     Join({kFresh, {kTry + kNoProgram}, kAdminFailed}), {kInstallOffice}},
+    {"ElevationRefused", Both(Both(AsUser, Exits(1)), Failing("ShellExecuteExA", kErrorCancelled)), false,
+     Join({kFresh, Exit("1"), kToElevation,
+           {"RunElevatedCommand - ShellExecuteEx failed: The operation was canceled by the user.\r\n",
+            "RunElevatedCommand - User cancelled elevation", kInstall + "Elevated installation also failed"}}),
+     {kInstallOffice}},
+    {"ElevatedInstallFailed", Both(AsUser, Exits(1)), false,
+     Join({kFresh, Exit("1"), kToElevation,
+           {"RunElevatedCommand - Elevated command completed", kInstall + "Tunnel service installed successfully"},
+           AddRulesLines("tarvex_office"), kStarting,
+           {"StartWireGuardService - Failed to open service: WireGuardTunnel$tarvex_office",
+            kInstall + "Failed to start service after installation"}}),
+     {kInstallOffice, "netsh 18"}},
+    {"NoWireGuard", NoWireGuard, false, {kInstalling[0], kNotFound, kInstall + "wireguard.exe not found"}, {}},
+    {"Exception", Failing("GetModuleFileNameA", kThrows), false,
+     {kInstalling[0], kInstall + "Exception: std::bad_alloc"}, {}}}));
+// clang-format on
+
+// Asked with no more rights than it needs: a service the manager does not
+// know needs no program, one that cannot be opened counts as absent, and
+// without the manager the removal runs anyway. Its exit code is not looked at.
+using UninstallTest = RoadTest;
+TEST_P(UninstallTest, FollowsItsRoad) {
+  windows.manager_access = kScManagerConnect;
+  windows.service_access = kServiceQueryStatus;
+  Travel([this] { return plugin.UninstallWireGuardTunnel("tarvex_office"); });
+}
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Roads, UninstallTest, ::testing::ValuesIn(std::vector<Road>{
+    {"Installed", AddOffice, true, kRemoved, {kUninstallOffice, "netsh 9"}},
+    {"NoManager", Failing("OpenSCManagerW", kErrorAccessDenied), true, kRemoved, {kUninstallOffice, "netsh 9"}},
+    {"Absent", Nothing, true, kSkipped, {}},
+    {"Unopened", Both(AddOffice, Failing("OpenServiceW", kErrorAccessDenied)), true, kSkipped, {}},
+    {"ExitCode1", Both(AddOffice, Exits(1)), true, kRemoved, {kUninstallOffice, "netsh 9"}},
+    {"CannotStart", Both(AddOffice, Failing("CreateProcessA", kErrorFileNotFound)), false,
+     Join({kRemoving, {kUninstall + kNoProgram}}), {kUninstallOffice}},
+    {"NoWireGuard", Both(AddOffice, NoWireGuard), false, {kSkipped[0], kNotFound, kUninstall + "wireguard.exe not found"},
+     {}},
+    {"Exception", Failing("OpenServiceW", kThrows), false, {kSkipped[0], kUninstall + "Exception: std::bad_alloc"},
+     {}}}));
+// clang-format on
+
+// A child process holds the call for at most its limit: 10 s for the
+// install, 5 s for the removal and for each netsh, 30 s for the elevated
+// install. A slow one is left running and the call goes on.
+TEST_F(PluginTest, EachChildProcessIsWaitedForUpToItsLimit) {
+  const std::map<std::string, std::function<bool()>> operations = {
+      {"install", [this] { return plugin.TryInstallTunnel(kWireGuardExe, kOfficeConf); }},
+      {"removal", [this] { return plugin.UninstallWireGuardTunnel("tarvex_office"); }},
+      {"netsh", [this] { return plugin.RemoveFirewallRules("tarvex_office"); }},
+      {"elevated", [this] { return plugin.RunElevatedCommand(kWireGuardExe, "/installtunnelservice"); }}};
+  const struct {
+    const char* operation;
+    const char* program;
+    Dword runs_ms;
+    bool answer;
+    Dword waited_ms;
+  } cases[] = {// clang-format off
+      {"install", kWireGuardExe, 9900, true, 9900},           {"install", kWireGuardExe, 10001, false, 10000},
+      {"removal", kWireGuardExe, 4900, true, 4900 + 9 * 50},  {"removal", kWireGuardExe, 5001, true, 5000 + 9 * 50},
+      {"netsh", kNetshExe, 4900, true, 9 * 4900},             {"netsh", kNetshExe, 5001, true, 9 * 5000},
+      {"elevated", kWireGuardExe, 29900, true, 29900},        {"elevated", kWireGuardExe, 30001, true, 30000}};
+  // clang-format on
+  for (const auto& c : cases) {
+    if (FindService(windows, "WireGuardTunnel$tarvex_office") == nullptr)
+      AddOffice(windows);  // so the removal runs
+    const Dword usual = windows.programs[c.program].runs_ms, before = windows.tick;
+    windows.programs[c.program].runs_ms = c.runs_ms;
+    EXPECT_EQ(operations.at(c.operation)(), c.answer) << c.operation << " " << c.runs_ms;
+    EXPECT_EQ(windows.tick - before, c.waited_ms) << c.operation << " " << c.runs_ms;
+    windows.programs[c.program].runs_ms = usual;
+  }
+}
+
+// The creation's own lines. The file holds the private key: it is created
+// new, readable by SYSTEM, the administrators and the user only, in a wg
+// folder made the same way and held until the install has returned. A folder
+// that cannot be checked is not used; a file that cannot be written whole is
+// not left behind (a cut configuration is no tunnel), nor one someone made
+// right before it; owners close whatever an exception cut short.
+using CreationTest = RoadTest;
+TEST_P(CreationTest, FollowsItsRoad) {
+  bool folder_held = false;  // the wg folder is the only handle open while wireguard.exe starts
+  windows.before_call = [&](const std::string& operation) {
+    folder_held |= operation == "CreateProcessA" && windows.OpenHandles() == 1;
+  };
+  Travel([this] { return plugin.CreateWireGuardTunnel(kConfig, "office"); }, "CreateWireGuardTunnel - ");
+  if (GetParam().answer) {
+    EXPECT_TRUE(folder_held);
+    EXPECT_EQ(windows.file_security.at(kOfficeConf), kProtected);
+    EXPECT_EQ(windows.file_security.at(kWg), kProtected);
+  }
+}
+const char* const kOnDisk =
+    "[Interface]\r\nPrivateKey = cGxhY2Vob2xkZXI=\r\nAddress = 10.66.66.2/32, fd42::2/128\r\n\r\n"
+    "[Peer]\r\nEndpoint = 203.0.113.5:51820\r\n";
+const std::string kSystemExe = "C:\\Program Files\\WireGuard\\wireguard.exe";
+const Lines kBundled = {"Creating WireGuard tunnel for: office",
+                        "WireGuard found at: " + std::string(kWireGuardExe),
+                        "Using bundled WireGuard executable"};
+const Lines kSystem = {kBundled[0], "WireGuard found at: " + kSystemExe,
+                       "Using system-installed WireGuard executable"};
+const std::string kSaved = "Config saved to: " + std::string(kOfficeConf);
+const Lines kNoFolder = Join({kBundled, {"Failed to create wg directory: " + kWg}});
+const Lines kNoFile = Join({kBundled, {"Failed to create config file: " + std::string(kOfficeConf)}});
+const Lines kThrown = Join({kBundled, {"error: std::bad_alloc"}});
+Given Denied(const char* operation, int call) { return Failing(operation, kErrorAccessDenied, call); }
+void SystemWireGuard(SimulatedWindows& w) {
+  w.files.erase(kWireGuardExe);
+  w.files[kSystemExe] = "";  // a program that does not run
+}
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Roads, CreationTest, ::testing::ValuesIn(std::vector<Road>{
+    {"Fresh", Nothing, true, Join({kBundled, {kSaved, "WireGuard tunnel created successfully"}}),
+     {kInstallOffice, "netsh 18"}, kOnDisk},
+    {"WithoutTemp", [](SimulatedWindows& w) { w.env.erase("TEMP"); }, false,  // and C:\Temp does not exist
+     {kBundled[0], kBundled[1], kBundled[2], "Failed to create wg directory: C:\\Temp\\wg"}, {}},
+    {"SystemWireGuardAndDriver",
+     Both(SystemWireGuard, [](SimulatedWindows& w) { w.AddService(u"wintun", kServiceStopped, kServiceKernelDriver); }),
+     false, Join({kSystem, {"WireGuard driver already installed, no elevation needed", kSaved,
+                            "Failed to install WireGuard tunnel"}}),
+     {"\"" + kSystemExe + "\" /installtunnelservice \"" + kOfficeConf + "\""}, kOnDisk},
+    {"UserWithoutDriver", Both(Both(AsUser, Exits(1)), Failing("ShellExecuteExA", kErrorCancelled)), false,
+     Join({kBundled, {"Driver not installed, elevation will be requested", kSaved,
+                      "Failed to install WireGuard tunnel"}}), {kInstallOffice}, kOnDisk},
+    {"NoWireGuard", NoWireGuard, false, {kBundled[0], "WireGuard executable not found in bundle or system",
+                                         "Please ensure wireguard.exe is in the bin/ directory"}, {}},
+    {"UnknownException", [](SimulatedWindows& w) {
+       w.before_call = [](const std::string& operation) { if (operation == "GetFileAttributesA") throw 7; }; },
+     false, {kBundled[0], "Unknown exception"}, {}},
+    {"FolderToken", Denied("OpenProcessToken", 1), false, kNoFolder, {}, "none"},
+    {"FolderDescriptor", Denied("ConvertStringSecurityDescriptorToSecurityDescriptorA", 1), false, kNoFolder, {}, "none"},
+    {"FolderOpen", Denied("CreateFileA", 1), false, kNoFolder, {}, "none"},
+    {"FolderAttributes", Denied("GetFileInformationByHandle", 1), false, kNoFolder, {}, "none"},
+    {"FolderSecurity", Denied("GetSecurityInfo", 1), false, kNoFolder, {}, "none"},
+    {"FolderOwner", Denied("ConvertSidToStringSidA", 2), false, kNoFolder, {}, "none"},
+    {"FileToken", Denied("OpenProcessToken", 2), false, kNoFile, {}, "none"},
+    {"FileUser", Denied("GetTokenInformation", 4), false, kNoFile, {}, "none"},
+    {"FileUserText", Denied("ConvertSidToStringSidA", 3), false, kNoFile, {}, "none"},
+    {"FileDescriptor", Denied("ConvertStringSecurityDescriptorToSecurityDescriptorA", 2), false, kNoFile, {}, "none"},
+    {"FileCreate", Denied("CreateFileA", 2), false, kNoFile, {}, "none"},
+    {"FileDescriptorNumber", Denied("OpenOsfHandle", 0), false, kNoFile, {}, "none"},
+    {"FileStream", Denied("FdOpen", 0), false, kNoFile, {}, "none"},
+    {"FileClose", Denied("FileClose", 0), false, kNoFile, {}, "none"},
+    {"DiskFull", [](SimulatedWindows& w) { w.size_limits[kOfficeConf] = 10; }, false, kNoFile, {}, "none"},
+    {"Planted", [](SimulatedWindows& w) {
+       w.before_call = [&w](const std::string& operation) { if (operation == "CreateFileA") w.files[kOfficeConf] = "x"; }; },
+     false, kNoFile, {}, "x"},
+    {"ThrowsReadingTheUser", Failing("GetTokenInformation", kThrows, 1), false, kThrown, {}, "none"},
+    {"ThrowsOpeningTheFolder", Failing("CreateFileA", kThrows, 1), false, kThrown, {}, "none"},
+    {"ThrowsReadingTheOwner", Failing("GetSecurityInfo", kThrows, 1), false, kThrown, {}, "none"},
+    {"ThrowsMakingTheDescriptor", Failing("OpenOsfHandle", kThrows, 1), false, kThrown, {}},
+    {"ThrowsOpeningTheStream", Failing("FdOpen", kThrows, 1), false, kThrown, {}}}));
+// clang-format on
+
+// Only a folder that SYSTEM, the administrators or this user made, and that
+// leads nowhere else, is written or deleted in: anyone may make "wg" in a
+// shared TEMP and then swap the files in it. In a trusted one, a file left
+// behind is replaced by a new one.
+TEST_F(PluginTest, TheWgFolderIsUsedOnlyWhenNoOtherUserCanHaveMadeIt) {
+  const struct {
+    const char* owner;  // null: the user
+    bool junction, used;
+  } cases[] = {{nullptr, false, true},
+               {"S-1-5-18", false, true},
+               {"S-1-5-32-544", false, true},
+               {"S-1-5-21-1004336348-1177238915-682003330-1002", false, false},
+               {nullptr, true, false}};
+  windows.folders.insert(kWg);
+  for (const auto& c : cases) {
+    windows.folder_owners = {{kWg, c.owner != nullptr ? c.owner : windows.user_sid}};
+    windows.junctions = {c.junction ? kWg : ""};
+    windows.files[kOfficeConf] = "left";
+    windows.file_security[kOfficeConf] = "D:(A;;FA;;;WD)";
+
+    EXPECT_TRUE(plugin.RemoveWindowsVPNTunnel("office"));
+    EXPECT_EQ(windows.files.count(kOfficeConf), c.used ? 0u : 1u) << c.owner << c.junction;
+    windows.files[kOfficeConf] = "left";
+    EXPECT_EQ(plugin.CreateWireGuardTunnel("a", "office"), c.used) << c.owner << c.junction;
+    EXPECT_EQ(windows.files.at(kOfficeConf), c.used ? "a" : "left");
+    EXPECT_EQ(windows.file_security.at(kOfficeConf), c.used ? kProtected : "D:(A;;FA;;;WD)");
+  }
+}
+
+TEST_F(PluginTest, CreateWireGuardTunnel_TheWgFolderFollowsTempAsItIs) {
+  windows.folders.insert("C:\\Temp");
+  const std::pair<const char*, const char*> cases[] = {
+      {nullptr, "C:\\Temp\\wg\\tarvex_office.conf"},
+      {"", "\\wg\\tarvex_office.conf"},
+      {"C:\\Users\\ana\\AppData\\Local\\Temp\\",
+       "C:\\Users\\ana\\AppData\\Local\\Temp\\\\wg\\tarvex_office.conf"}};
+  for (const auto& [temp, config_path] : cases) {
+    windows.env.erase("TEMP");
+    if (temp != nullptr) windows.env["TEMP"] = temp;
+    EXPECT_TRUE(plugin.CreateWireGuardTunnel("a\r\nb", "office"));
+    EXPECT_THAT(Log(),
+                testing::Contains("CreateWireGuardTunnel - Config saved to: " + std::string(config_path)));
+    EXPECT_EQ(windows.files.at(config_path), "a\r\r\nb");
+  }
+}
+
+}  // namespace tarvex

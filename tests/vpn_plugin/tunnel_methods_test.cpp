@@ -1,0 +1,335 @@
+#include "plugin_fixture.h"
+#include "vpn_plugin/tunnel_naming.h"
+
+namespace tarvex {
+
+const std::string kStart = "StartTunnel - ", kStop = "StopTunnel - ", kRegistry = "CreateWindowsVPNTunnel - ",
+                  kRemove = "RemoveWindowsVPNTunnel - ";
+Lines Creating(const std::string& id) {
+  return {kStart + "Creating tunnel with networkId: " + id, kRegistry + "networkId: " + id};
+}
+Lines Opening(const std::string& id) {
+  return Join({{"HandleMethodCall called: startTunnel", "StartTunnel called"}, Creating(id)});
+}
+Lines StopOpening(const std::string& id) {
+  return {"HandleMethodCall called: stopTunnel", "StopTunnel called",
+          kStop + "Removing tunnel with networkId: " + id, kRemove + "networkId: " + id};
+}
+// A start the creation refuses, and its lines from the creation's own on.
+Lines Refused(const std::string& id, const std::string& reason) {
+  return {"CreateWireGuardTunnel - Creating WireGuard tunnel for: " + id, "CreateWireGuardTunnel - " + reason,
+          kRegistry + "Failed to create WireGuard tunnel", kStart + "Failed to create tunnel"};
+}
+
+TEST_F(PluginTest, StartAndStopTunnel_ArgumentsThatCannotBeReadGetTheirErrorReplies) {
+  const std::string invalid = "INVALID_ARGUMENTS: Invalid arguments for startTunnel";
+  const std::string bad = "START_TUNNEL_ERROR: Failed to start tunnel: bad variant access";
+  const std::string thrown = kStart + "Exception: bad variant access";
+  const struct {
+    const char* method;
+    std::optional<EncodableValue> arguments;  // none: the call carries none
+    std::string reply;
+    Lines lines;  // after "HandleMethodCall called: " and the method's "called" line
+  } cases[] = {
+      // clang-format off
+      {"startTunnel", std::nullopt, invalid, {kStart + "Invalid arguments"}},
+      {"startTunnel", EncodableValue(), invalid, {kStart + "Invalid arguments"}},
+      {"startTunnel", flutter::EncodableList{EncodableValue("office")}, invalid, {kStart + "Invalid arguments"}},
+      {"startTunnel", EncodableValue("office"), invalid, {kStart + "Invalid arguments"}},
+      {"startTunnel", EncodableMap{{"networkId", "office"}}, "INVALID_CONFIG: No config provided",
+       {kStart + "No config provided"}},
+      {"startTunnel", EncodableMap{{"networkId", 7}}, bad, {thrown}},
+      {"startTunnel", EncodableMap{{"networkId", 7}, {"config", kConfig}}, bad, {thrown}},
+      {"startTunnel", EncodableMap{{"config", EncodableValue()}}, bad, {thrown}},
+      {"startTunnel", EncodableMap{{"networkId", ""}, {"config", kConfig}}, "false",
+       Join({Creating(""), Refused("", "Network ID is empty")})},
+      {"startTunnel", EncodableMap{{"networkId", "office"}, {"config", ""}}, "false",
+       Join({Creating("office"), Refused("office", "Config is empty")})},
+      {"stopTunnel", flutter::EncodableList{}, "INVALID_ARGUMENTS: Invalid arguments for stopTunnel", {}},
+      {"stopTunnel", std::nullopt, "INVALID_ARGUMENTS: Invalid arguments for stopTunnel", {}},
+      {"stopTunnel", EncodableMap{{"networkId", true}}, "STOP_TUNNEL_ERROR: Failed to stop tunnel: bad variant access",
+       {kStop + "Exception: bad variant access"}},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    const std::size_t before = Log().size();
+    EXPECT_EQ(Call(c.method, c.arguments), c.reply);
+    const std::string method = c.method == std::string("startTunnel") ? "StartTunnel" : "StopTunnel";
+    EXPECT_EQ(Log(before),
+              Join({{"HandleMethodCall called: " + std::string(c.method), method + " called"}, c.lines}))
+        << c.reply;
+  }
+  EXPECT_THAT(windows.launches, IsEmpty());
+}
+
+// Neither a start nor a stop with an id that makes no WireGuard tunnel name
+// writes, deletes or runs anything, and every line it logs is one line of the
+// plugin's own.
+TEST_F(PluginTest, StartAndStopTunnel_AnIdThatNamesNoTunnelIsRefusedWithoutTouchingTheMachine) {
+  for (const std::string& id :
+       {std::string("a\" /installtunnelservice \"C:\\evil"), std::string("office home"),
+        std::string("..\\evil"), std::string("../evil"), std::string(26, 'x'), std::string("caf\xC3\xA9"),
+        std::string("office."), std::string("x\r\n[2026-12-06 03:05:17] WindowsVpnPlugin::forged"),
+        std::string("office\0other", 12), std::string("\x1B[2J")}) {
+    const std::size_t before = Log().size();
+    EXPECT_EQ(Start(id), "false");
+    EXPECT_EQ(Stop(id), "false");
+    const std::string logged = EscapedForLog(id),
+                      refused = "Network ID refused, not a valid tunnel name: " + logged;
+    EXPECT_EQ(Log(before), Join({Opening(logged),
+                                 Refused(logged, refused),
+                                 StopOpening(logged),
+                                 {kRemove + refused, kStop + "Failed to remove tunnel"}}));
+  }
+  EXPECT_THAT(windows.launches, IsEmpty());
+  EXPECT_EQ(windows.calls["CreateFileA"] + windows.calls["DeleteFileA"] + windows.calls["OpenServiceW"], 0);
+  EXPECT_EQ(windows.files.size(), 2u);  // wireguard.exe and the log
+}
+
+TEST(NetworkIdTest, AnIdMustMakeAWireGuardTunnelNameAndIsLoggedEscaped) {
+  for (const std::string& id :
+       std::vector<std::string>{"office", "A-Z_0.9=+x", std::string(25, 'x'), "1.5"}) {
+    EXPECT_TRUE(IsAcceptedNetworkId(id)) << id;
+  }
+  for (const std::string& id :
+       std::vector<std::string>{"", std::string(26, 'x'), "office.", "a b", "a\"b", "a/b", "a\\b", "..",
+                                "a:b", "a*b", "caf\xC3\xA9", "a\nb"}) {
+    EXPECT_FALSE(IsAcceptedNetworkId(id)) << id;
+  }
+  EXPECT_FALSE(IsAcceptedNetworkId(std::string("a\0b", 3)));
+  EXPECT_EQ(EscapedForLog(std::string("office-1.=+_a\0b\r\n\\\x7F\xC3\xA9 \"/", 24)),
+            "office-1.=+_a\\x00b\\x0D\\x0A\\x5C\\x7F\\xC3\\xA9 \"/");
+}
+
+TEST_F(PluginTest, StartTunnel_AMissingOrCaseDifferentIdKeyMeansTheDefaultTunnel) {
+  EXPECT_EQ(Call("startTunnel", EncodableMap{{"config", kConfig}}), "true");
+  const std::size_t before = Log().size();
+  EXPECT_EQ(Call("startTunnel", EncodableMap{{"NetworkId", "office"}, {1, "x"}, {"config", kConfig}}),
+            "true");
+  EXPECT_EQ(Log(before), Join({Opening("tarvex_default"),
+                               {kRegistry + "VPN already exists for networkId: tarvex_default",
+                                kStart + "Tunnel created successfully"}}));
+  EXPECT_EQ(windows.files.count(kWg + "\\tarvex_tarvex_default.conf"), 1u);
+}
+
+// An id is registered only once its tunnel came up; a registered id whose
+// service runs is not created again, whatever the configuration says now.
+TEST_F(PluginTest, StartTunnel_RegistersOnlyATunnelThatCameUpAndCreatesItOnce) {
+  windows.programs[kWireGuardExe].exit_code = 1;
+  EXPECT_EQ(Start("office"), "false");
+  EXPECT_EQ(Last(4),
+            (Lines{"InstallWireGuardTunnel - Already running as admin but installation failed",
+                   "CreateWireGuardTunnel - Failed to install WireGuard tunnel",
+                   kRegistry + "Failed to create WireGuard tunnel", kStart + "Failed to create tunnel"}));
+  windows.programs[kWireGuardExe].exit_code = 0;
+  EXPECT_EQ(Start("office"), "true");
+  EXPECT_EQ(Log().back(), kStart + "Tunnel created successfully");
+  const std::size_t before = Log().size();
+  EXPECT_EQ(Start("office", ""), "true");
+
+  EXPECT_EQ(Log(before), Join({Opening("office"),
+                               {kRegistry + "VPN already exists for networkId: office",
+                                kStart + "Tunnel created successfully"}}));
+  EXPECT_THAT(Programs(), ElementsAre(kInstallOffice, kInstallOffice, "netsh 18"));
+}
+
+// A registered id is asked about without a line, with the rights of the
+// connection check: while its service runs the start answers at once; a
+// service that died, was removed from outside or cannot be asked about is
+// forgotten and created again.
+TEST_F(PluginTest, StartTunnel_ARegisteredIdIsCreatedAgainUnlessItsServiceRuns) {
+  const struct {
+    std::string id;
+    Given since_start;
+    bool runs, service_left;  // the removal before the install finds a service to remove
+  } cases[] = {
+      {"runs", Nothing, true, true},
+      {"died", [](SimulatedWindows& w) { w.services.back().state = kServiceStopped; }, false, true},
+      {"removed", [](SimulatedWindows& w) { ActAsWireGuard(w, "/uninstalltunnelservice tarvex_removed"); },
+       false, false},
+      {"refused", Failing("OpenServiceW", kErrorAccessDenied, 1), false, true},
+      {"unqueried", Failing("QueryServiceStatus", kErrorAccessDenied, 1), false, true},
+  };
+  for (const auto& c : cases) {
+    windows.manager_access = windows.service_access = std::nullopt;
+    EXPECT_EQ(Start(c.id), "true");
+    c.since_start(windows);
+    if (c.runs) {
+      windows.manager_access = kScManagerEnumerateService;
+      windows.service_access = kServiceQueryStatus;
+    }
+    windows.launches.clear();
+    const std::size_t before = Log().size();
+
+    EXPECT_EQ(Start(c.id), "true") << c.id;
+
+    const Lines lines = Log(before);
+    EXPECT_EQ(Lines(lines.begin(), lines.begin() + 6),
+              Join({Opening(c.id),
+                    c.runs ? Lines{kRegistry + "VPN already exists for networkId: " + c.id,
+                                   kStart + "Tunnel created successfully"}
+                           : Lines{kRegistry + "Registered tunnel is not running, creating it again: " + c.id,
+                                   "CreateWireGuardTunnel - Creating WireGuard tunnel for: " + c.id}}));
+    EXPECT_EQ(lines.back(), kStart + "Tunnel created successfully") << c.id;
+    const std::string wireguard = "\"" + std::string(kWireGuardExe) + "\" ";
+    const Lines install = {wireguard + "/installtunnelservice \"" + kWg + "\\tarvex_" + c.id + ".conf\"",
+                           "netsh 18"};
+    EXPECT_EQ(Programs(),
+              c.runs ? Lines{}
+              : c.service_left
+                  ? Join({{wireguard + "/uninstalltunnelservice tarvex_" + c.id, "netsh 9"}, install})
+                  : install);
+  }
+}
+
+// What escapes the creation is caught by the registry: the reply is false,
+// nothing is registered, and the next start tries again.
+TEST_F(PluginTest, StartTunnel_AnExceptionOutOfTheCreationIsCaughtByTheRegistry) {
+  // Each log line ends with a flush. The creation's opening line is formed
+  // outside its own guard, right after the registry's line (the fourth
+  // flush); something other than a standard exception can come out of the
+  // writing of that opening line itself (the eleventh).
+  bool thrown = false;
+  windows.before_call = [&](const std::string& operation) {
+    if (operation == "FileFlush" && windows.calls["FileFlush"] == 3) FailNextAllocation();
+    if (operation == "FileFlush" && windows.calls["FileFlush"] == 10 && !thrown) throw thrown = true;
+  };
+  EXPECT_EQ(Start("office"), "false");
+  EXPECT_EQ(Start("office"), "false");
+  EXPECT_EQ(Start("office"), "true");
+  EXPECT_EQ(Log(), Join({Opening("office"),
+                         {kRegistry + "error: std::bad_alloc", kStart + "Failed to create tunnel"},
+                         Opening("office"),
+                         {"CreateWireGuardTunnel - Creating WireGuard tunnel for: office",
+                          kRegistry + "Unknown exception", kStart + "Failed to create tunnel"}}));
+}
+
+// Windows compares service and file names without regard to case, so an id
+// that differs from a registered one only in letter case would take over its
+// service and file. It is refused, and the registered tunnel stays as it is.
+TEST_F(PluginTest, StartAndStopTunnel_AnIdNamingTheTunnelOfAnotherRegisteredIdIsRefused) {
+  const struct {
+    const char *registered, *id;
+    bool start;  // else a stop
+  } cases[] = {{"office", "Office", true},
+               {"Office", "office", true},
+               {"office", "OFFICE", false},
+               {"OFFICE", "office", false}};
+  for (const auto& c : cases) {
+    const std::string registered = c.registered, id = c.id;
+    ASSERT_EQ(Start(registered), "true");
+    const std::string content = windows.files.at(kWg + "\\tarvex_" + registered + ".conf");
+    const std::size_t launched = windows.launches.size(), before = Log().size();
+    const int touched =
+        windows.calls["CreateFileA"] + windows.calls["DeleteFileA"] + windows.calls["OpenServiceW"];
+
+    EXPECT_EQ(c.start ? Start(id) : Stop(id), "false") << id;
+
+    const std::string refused = "Network ID refused, same tunnel name as: " + registered;
+    EXPECT_EQ(Log(before),
+              c.start ? Join({Opening(id), {kRegistry + refused, kStart + "Failed to create tunnel"}})
+                      : Join({StopOpening(id), {kRemove + refused, kStop + "Failed to remove tunnel"}}));
+    EXPECT_EQ(windows.launches.size(), launched) << id;
+    EXPECT_EQ(windows.calls["CreateFileA"] + windows.calls["DeleteFileA"] + windows.calls["OpenServiceW"],
+              touched);
+    EXPECT_EQ(windows.files.at(kWg + "\\tarvex_" + registered + ".conf"), content);
+    EXPECT_EQ(Call("isConnected"), "true");  // still registered, and up
+    EXPECT_EQ(Log()[Log().size() - 2], "CheckWindowsVPNConnection - WireGuard VPN connected: " + registered);
+    EXPECT_EQ(Stop(registered), "true");
+  }
+}
+
+// The message boxes of the elevation keep window messages flowing, so the
+// Flutter side's next calls can arrive while one is open. They wait until the
+// running call has replied: a stop that answered true is not undone by the
+// start it interrupted. A start whose end throws still lets them through.
+TEST_F(PluginTest, CallsArrivingDuringACallAreHandledAfterItsReplyInArrivalOrder) {
+  for (const bool start_throws : {false, true}) {
+    windows.is_admin = false;
+    windows.programs[kWireGuardExe].exit_code = 1;  // only the elevated install works
+    Lines replies;
+    windows.before_call = [&](const std::string& operation) {
+      if (operation == "MessageBoxW" && windows.calls["MessageBoxW"] == 0) {
+        windows.programs[kWireGuardExe].exit_code = 0;
+        plugin.HandleMethodCall(
+            {"stopTunnel", std::make_unique<EncodableValue>(EncodableMap{{"networkId", "office"}})},
+            std::make_unique<RecordedResult>(&replies, "stopTunnel "));
+        plugin.HandleMethodCall({"isConnected", nullptr},
+                                std::make_unique<RecordedResult>(&replies, "isConnected "));
+      } else if (operation == "FileFlush" && start_throws &&
+                 LogLinesOf(windows).back() == kStart + "Tunnel created successfully") {
+        throw 7;  // out of the log line, past every guard
+      }
+    };
+    const auto start = [&] {
+      plugin.HandleMethodCall({"startTunnel", std::make_unique<EncodableValue>(EncodableMap{
+                                                  {"networkId", "office"}, {"config", kConfig}})},
+                              std::make_unique<RecordedResult>(&replies, "startTunnel "));
+    };
+    if (start_throws) {
+      EXPECT_THROW(start(), int);
+    } else {
+      start();
+    }
+
+    EXPECT_THAT(replies, ElementsAre(start_throws ? "startTunnel unanswered" : "startTunnel true",
+                                     "stopTunnel true", "isConnected false"));
+    EXPECT_EQ(FindService(windows, "WireGuardTunnel$tarvex_office"), nullptr);
+    EXPECT_EQ(windows.files.count(kOfficeConf), 0u);
+    Lines dispatched;
+    for (const std::string& line : Log()) {
+      if (line.rfind("HandleMethodCall", 0) == 0 || line == kStart + "Tunnel created successfully") {
+        dispatched.push_back(line);
+      }
+    }
+    EXPECT_THAT(dispatched,
+                ElementsAre("HandleMethodCall called: startTunnel", kStart + "Tunnel created successfully",
+                            "HandleMethodCall called: stopTunnel", "HandleMethodCall called: isConnected"));
+    windows.files.erase(kLogPath);
+    windows.calls.clear();
+    windows.before_call = nullptr;
+  }
+}
+
+// The service, the registration and the file go one after the other, and a
+// step that fails does not stop the next: the id is forgotten even when its
+// service could not be removed.
+TEST_F(PluginTest, StopTunnel_RemovesServiceRulesRegistrationAndFileBestEffort) {
+  EXPECT_EQ(Start("office"), "true");
+  windows.launches.clear();
+  std::size_t before = Log().size();
+  EXPECT_EQ(Stop("office"), "true");
+  const Lines removed = {kRemove + "Config file cleaned up: " + std::string(kOfficeConf),
+                         kRemove + "WireGuard tunnel removed successfully for: office",
+                         kStop + "Tunnel removed successfully"};
+  EXPECT_EQ(Log(before), Join({StopOpening("office"),
+                               {"UninstallWireGuardTunnel - Removing tunnel: tarvex_office", kFoundBundled},
+                               RemoveRulesLines("tarvex_office"),
+                               {"UninstallWireGuardTunnel - Tunnel service removed"},
+                               removed}));
+  EXPECT_THAT(Programs(), ElementsAre(kUninstallOffice, "netsh 9"));
+  EXPECT_EQ(windows.files.count(kOfficeConf), 0u);
+
+  EXPECT_EQ(Start("office"), "true");
+  windows.files.erase(kWireGuardExe);
+  windows.launches.clear();
+  before = Log().size();
+  EXPECT_EQ(Stop("office"), "true");
+  const Lines uninstall_failed = Join({StopOpening("office"),
+                                       {"UninstallWireGuardTunnel - Removing tunnel: tarvex_office",
+                                        kNotFound, "UninstallWireGuardTunnel - wireguard.exe not found",
+                                        kRemove + "Failed to uninstall WireGuard tunnel"}});
+  EXPECT_EQ(Log(before), Join({uninstall_failed, removed}));
+  EXPECT_EQ(Call("isConnected"), "true");  // its service still runs: only the search of all services finds it
+  EXPECT_EQ(Last(3)[0],
+            "CheckWireGuardServices - Found running WireGuard service: WireGuardTunnel$tarvex_office");
+
+  Failing("GetEnv", kThrows, 1)(windows);
+  before = Log().size();
+  EXPECT_EQ(Stop("office"), "false");
+  EXPECT_EQ(Log(before), Join({uninstall_failed,
+                               {kRemove + "Exception: std::bad_alloc", kStop + "Failed to remove tunnel"}}));
+  EXPECT_THAT(windows.launches, IsEmpty());
+}
+
+}  // namespace tarvex
