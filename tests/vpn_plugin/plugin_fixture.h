@@ -65,22 +65,32 @@ inline Lines LogLinesOf(const SimulatedWindows& windows) {
   return lines;
 }
 
-// The lines of RemoveFirewallRules, and of AddFirewallRules for kConfig.
+// The lines of RemoveFirewallRules and AddFirewallRules.
 inline Lines RemoveRulesLines(const std::string& rule_set) {
   return {"RemoveFirewallRules - Removing rules for: " + rule_set,
           "RemoveFirewallRules - Firewall rules removed for: " + rule_set};
 }
+const std::string kAdd = "AddFirewallRules - ";
+const Lines kProgramsAdded = {kAdd + "Inbound WireGuard rule added", kAdd + "Outbound WireGuard rule added",
+                              kAdd + "App inbound rule added", kAdd + "App outbound rule added"};
+inline std::string Found(const std::string& port) { return "ExtractEndpointPort - Found port: " + port; }
+inline Lines PortsAdded(const std::string& port) {
+  return {kAdd + "UDP outbound port " + port + " rule added",
+          kAdd + "UDP inbound port " + port + " rule added"};
+}
+inline Lines AddressesAdded(const std::string& list) {
+  return {kAdd + "VPN inbound rule added for IP: " + list, kAdd + "VPN outbound rule added for IP: " + list,
+          kAdd + "ICMP ping rule added for IP: " + list};
+}
+// For kConfig, in the order they come: the port is read before the program rules are added.
 inline Lines AddRulesLines(const std::string& rule_set) {
-  const std::string add = "AddFirewallRules - ";
-  return Join(
-      {{add + "Adding rules for: " + rule_set},
-       RemoveRulesLines(rule_set),
-       {"ExtractEndpointPort - Found port: 51820", add + "Inbound WireGuard rule added",
-        add + "Outbound WireGuard rule added", add + "App inbound rule added",
-        add + "App outbound rule added", add + "UDP outbound port 51820 rule added",
-        add + "UDP inbound port 51820 rule added", add + "VPN inbound rule added for IP: 10.66.66.2",
-        add + "VPN outbound rule added for IP: 10.66.66.2", add + "ICMP ping rule added for IP: 10.66.66.2",
-        add + "All firewall rules added for: " + rule_set}});
+  return Join({{kAdd + "Adding rules for: " + rule_set},
+               RemoveRulesLines(rule_set),
+               {Found("51820")},
+               kProgramsAdded,
+               PortsAdded("51820"),
+               AddressesAdded("10.66.66.2"),
+               {kAdd + "All firewall rules added for: " + rule_set}});
 }
 
 // Adds each reply to `replies` as "<tag><reply>": "true", "false", "CODE: message",

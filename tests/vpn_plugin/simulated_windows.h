@@ -81,17 +81,15 @@ struct SidObject {
 struct FileObject {
   std::string path;
   bool text = true;
-  int descriptor = -1;        // the descriptor the stream owns, if any
-  std::FILE* disk = nullptr;  // the real file behind a path in `disk_files`
+  int descriptor = -1;  // the descriptor the stream owns, if any
 };
 struct SecurityDescriptorObject {
   std::string sddl;
   SidObject owner{};
 };
 
-// A planned failure of an operation: its `call`-th call (counted from the
-// machine's start; every call when 0) fails with `error`, or throws
-// std::bad_alloc when `error` is kThrows.
+// A planned failure: the operation's `call`-th call (every call when 0) fails
+// with `error`, or throws std::bad_alloc when `error` is kThrows.
 constexpr Dword kThrows = 0xFFFFFFFF;
 struct Failure {
   Dword error;
@@ -102,10 +100,6 @@ struct Failure {
 // fails as planned in `fail`; what it hands out stays open until given back.
 class SimulatedWindows : public WindowsApi {
  public:
-  struct Box {
-    std::u16string text, caption;
-    unsigned type;
-  };
   static constexpr const char* kAppData = "C:\\Users\\ana\\AppData\\Roaming";
 
   SimulatedService& AddService(std::u16string name, Dword state, Dword type = kServiceWin32OwnProcess) {
@@ -121,16 +115,12 @@ class SimulatedWindows : public WindowsApi {
   PathMap<std::string> folder_owners;         // the owner's SID when it is not the user
   std::set<std::string, FoldedLess> folders{kAppData}, junctions;  // junctions: reparse points
   PathMap<std::size_t> size_limits;  // the most a file can hold: a write beyond is cut short
-  // Streams of these paths write to a real file (the value), in binary with
-  // the same CR LF bytes: a log on a real disk. The folder must exist in `folders`.
-  PathMap<std::string> disk_files;
   PathMap<std::string> env{{"APPDATA", kAppData}};
   std::map<Dword, std::u16string> system_messages{
       {kErrorFileNotFound, u"The system cannot find the file specified.\r\n"},
       {kErrorAccessDenied, u"Access is denied.\r\n"},
       {kErrorCancelled, u"The operation was canceled by the user.\r\n"}};
   bool is_admin = true;
-  bool shell_hands_process = true;  // ShellExecuteExA may start a program without handing it over
   std::string module_path = "C:\\Apps\\Tarvex\\tarvex.exe";
   std::string system_folder = "C:\\Windows\\system32";
   std::string user_sid = "S-1-5-21-1004336348-1177238915-682003330-1001";
@@ -146,9 +136,8 @@ class SimulatedWindows : public WindowsApi {
   // shell's parameters): what the program does to the machine.
   std::function<void(const std::string&, const std::string&)> on_launch;
 
-  std::vector<std::string> launches;    // command lines
-  std::vector<std::string> elevations;  // program and parameters
-  std::vector<Box> message_boxes;
+  std::vector<std::string> launches;          // command lines
+  std::vector<std::u16string> message_boxes;  // caption|text|type, the type as one character
   std::vector<std::string> debug_output;
 
   ScHandle OpenSCManagerW(const char16_t* machine, const char16_t* database, Dword access) override {
@@ -253,17 +242,15 @@ class SimulatedWindows : public WindowsApi {
   bool ShellExecuteExA(ShellExecuteInfo* info) override {
     EXPECT_TRUE(info->window == nullptr && info->verb == std::string("runas") && info->directory == nullptr &&
                 info->show == kSwHide);
-    elevations.push_back(std::string(info->file) + " " + info->parameters);
     const auto found = programs.find(info->file);
     if (Fails("ShellExecuteExA") || (found == programs.end() && !Error(kErrorFileNotFound))) return false;
-    const bool hands = (info->mask & kSeeMaskNoCloseProcess) != 0 && shell_hands_process;
-    info->process = hands ? Run(found->second) : nullptr;
+    info->process = (info->mask & kSeeMaskNoCloseProcess) != 0 ? Run(found->second) : nullptr;
     if (on_launch) on_launch(found->first, info->parameters);
     return true;
   }
   int MessageBoxW(WindowHandle owner, const char16_t* text, const char16_t* caption, unsigned type) override {
     EXPECT_EQ(owner, nullptr);
-    message_boxes.push_back(Box{text, caption, type});
+    message_boxes.push_back(std::u16string(caption) + u"|" + text + u"|" + static_cast<char16_t>(type));
     return Fails("MessageBoxW") ? 0 : 1;  // IDOK, the only button
   }
 
@@ -433,20 +420,15 @@ class SimulatedWindows : public WindowsApi {
   FileHandle FileOpen(const char* path, FileOpenMode mode) override {
     EXPECT_EQ(mode, FileOpenMode::kAppendText);
     if (Fails("FileOpen") || !ParentExists(path) || folders.count(path) != 0) return nullptr;
-    const auto on_disk = disk_files.find(path);
-    if (on_disk == disk_files.end()) {
-      files[path];  // created if missing; a long log is not copied at every line
-      return Hand(FileObject{path});
-    }
-    std::FILE* disk = std::fopen(on_disk->second.c_str(), "ab");
-    return disk != nullptr || Error(kErrorPathNotFound) ? Hand(FileObject{path, true, -1, disk}) : nullptr;
+    files[path];  // created if missing; a long log is not copied at every line
+    return Hand(FileObject{path});
   }
   // Text mode: every line feed is stored as CR LF. Answers how many of the
   // given bytes were stored.
   std::size_t FileWrite(FileHandle file, const char* data, std::size_t size) override {
     if (Fails("FileWrite") || !Use(file)) return 0;
     const auto limit = size_limits.find(file->path);
-    const std::size_t held = file->disk == nullptr ? files.at(file->path).size() : 0;
+    const std::size_t held = files.at(file->path).size();
     const std::size_t room = limit == size_limits.end() ? std::string::npos
                              : held < limit->second     ? limit->second - held
                                                         : 0;
@@ -457,23 +439,17 @@ class SimulatedWindows : public WindowsApi {
       if (stored.size() + (line_end ? 2 : 1) > room) break;
       stored += line_end ? "\r\n" : std::string(1, data[written]);
     }
-    if (file->disk == nullptr) {
-      files.at(file->path) += stored;
-      return written;
-    }
-    return std::fwrite(stored.data(), 1, stored.size(), file->disk) == stored.size() ? written : 0;
+    files.at(file->path) += stored;
+    return written;
   }
-  int FileFlush(FileHandle file) override {
-    return Fails("FileFlush") || !Use(file) ? -1 : file->disk != nullptr ? std::fflush(file->disk) : 0;
-  }
+  int FileFlush(FileHandle file) override { return Fails("FileFlush") || !Use(file) ? -1 : 0; }
   // A planned failure (data that never reached the disk) still gives the stream back, as fclose does.
   int FileClose(FileHandle file) override {
     const bool failing = Fails("FileClose");
     const bool open = Use(file);
     const int descriptor = open ? file->descriptor : -1;
-    const bool disk_closed = !open || file->disk == nullptr || std::fclose(file->disk) == 0;
-    const bool closed_here = Release(file) && disk_closed && (descriptor == -1 || CloseFd(descriptor) == 0);
-    return closed_here && !failing ? 0 : -1;
+    const bool closed = Release(file) && (descriptor == -1 || CloseFd(descriptor) == 0);
+    return closed && !failing ? 0 : -1;
   }
 
   int DupEnv(char** value, std::size_t* length, const char* name) override {
@@ -498,7 +474,7 @@ class SimulatedWindows : public WindowsApi {
     if (!Fails("OutputDebugStringA")) debug_output.push_back(text);
   }
 
- private:
+ protected:
   // Counts the call, and fails or throws as planned.
   bool Fails(const std::string& operation) {
     if (before_call) before_call(operation);

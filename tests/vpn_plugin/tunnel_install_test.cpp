@@ -91,8 +91,6 @@ INSTANTIATE_TEST_SUITE_P(Roads, UninstallTest, ::testing::ValuesIn(std::vector<R
     {"ExitCode1", Both(AddOffice, Exits(1)), true, kRemoved, {kUninstallOffice, "netsh 9"}},
     {"CannotStart", Both(AddOffice, Failing("CreateProcessA", kErrorFileNotFound)), false,
      Join({kRemoving, {kUninstall + kNoProgram}}), {kUninstallOffice}},
-    {"NoWireGuard", Both(AddOffice, NoWireGuard), false, {kSkipped[0], kNotFound, kUninstall + "wireguard.exe not found"},
-     {}},
     {"Exception", Failing("OpenServiceW", kThrows), false, {kSkipped[0], kUninstall + "Exception: std::bad_alloc"},
      {}}}));
 // clang-format on
@@ -236,23 +234,6 @@ TEST_F(PluginTest, TheWgFolderIsUsedOnlyWhenNoOtherUserCanHaveMadeIt) {
     EXPECT_EQ(plugin.CreateWireGuardTunnel("a", "office"), c.used) << c.owner << c.junction;
     EXPECT_EQ(windows.files.at(kOfficeConf), c.used ? "a" : "left");
     EXPECT_EQ(windows.file_security.at(kOfficeConf), c.used ? kProtected : "D:(A;;FA;;;WD)");
-  }
-}
-
-TEST_F(PluginTest, CreateWireGuardTunnel_TheWgFolderFollowsTempAsItIs) {
-  windows.folders.insert("C:\\Temp");
-  const std::pair<const char*, const char*> cases[] = {
-      {nullptr, "C:\\Temp\\wg\\tarvex_office.conf"},
-      {"", "\\wg\\tarvex_office.conf"},
-      {"C:\\Users\\ana\\AppData\\Local\\Temp\\",
-       "C:\\Users\\ana\\AppData\\Local\\Temp\\\\wg\\tarvex_office.conf"}};
-  for (const auto& [temp, config_path] : cases) {
-    windows.env.erase("TEMP");
-    if (temp != nullptr) windows.env["TEMP"] = temp;
-    EXPECT_TRUE(plugin.CreateWireGuardTunnel("a\r\nb", "office"));
-    EXPECT_THAT(Log(),
-                testing::Contains("CreateWireGuardTunnel - Config saved to: " + std::string(config_path)));
-    EXPECT_EQ(windows.files.at(config_path), "a\r\r\nb");
   }
 }
 
