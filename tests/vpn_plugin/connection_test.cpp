@@ -108,73 +108,48 @@ TEST_F(PluginTest, IsVPNConnected_AsksTheServiceOfTheId) {
 // fetches at most. Only a refused manager or an exception is logged.
 TEST_F(PluginTest, CheckWireGuardServices_SearchesAllServicesForARunningTunnel) {
   windows.manager_access = kScManagerEnumerateService;
-  const auto add = [](const std::u16string& name, Dword state, Dword type = kServiceWin32OwnProcess) {
+  const auto add = [](const std::u16string& name, Dword state = kServiceRunning,
+                      Dword type = kServiceWin32OwnProcess) {
     return [=](SimulatedWindows& w) { w.AddService(name, state, type); };
   };
-  const auto grow = [](int times,
-                       int count) {  // after each of the first `times` calls (every call when negative)
+  // `count` more services appear before each call that follows the `from`-th to the `until`-th.
+  const auto grow = [](int from, int until, int count) {
     return [=](SimulatedWindows& w) {
-      w.before_call = [&w, times, count](const std::string& operation) {
-        if (operation != "EnumServicesStatusExW" || w.calls[operation] == 0) return;
-        if (times >= 0 && w.calls[operation] > times) return;
-        for (int i = 0; i < count; ++i)
-          w.AddService(u"Service" + std::u16string(1, u'A' + w.services.size()), 1);
+      w.before_call = [&w, from, until, count](const std::string& operation) {
+        const int made = operation == "EnumServicesStatusExW" ? w.calls[operation] : 0;
+        for (int i = 0; made >= from && made <= until && i < count; ++i) {
+          w.AddService(u"Stopped", kServiceStopped);
+        }
       };
     };
   };
-  const Given stopped = [](SimulatedWindows& w) {
-    for (int i = 0; i < 3; ++i) w.AddService(u"Stopped" + std::u16string(1, u'A' + i), kServiceStopped);
+  const Given three = Both(Both(add(u"A", 1), add(u"B", 1)), add(u"C", 1));
+  const Given late = [](SimulatedWindows& w) {
+    w.before_call = [&w](const std::string& operation) {
+      if (operation == "EnumServicesStatusExW" && w.calls[operation] == 1)
+        w.AddService(u"WireGuardTunnel$tarvex_new", 4);
+    };
   };
   const struct {
     Given given;
     bool found;
-    int fetches;  // calls after the sizing call
+    int calls;
     Lines lines;
   } cases[] = {
-      {Nothing, false, 0, {}},
-      {Both(add(u"wireguardtunnel$tarvex_case", kServiceRunning),
-            add(u"WireGuardTunnel$tarvex_stopped", kServiceStopped)),
-       false,
-       1,
-       {}},
-      {Both(add(u"MyWireGuardTunnel$x", kServiceRunning),
-            add(u"tarvex_driver", kServiceRunning, kServiceKernelDriver)),
-       false,
-       1,
-       {}},
-      {add(u"tarvex_caf\xFFE9", kServiceRunning, kServiceWin32ShareProcess),
-       true,
-       1,
-       {kFoundRunning + "tarvex_caf\xE9"}},
-      {Both(stopped,
-            [](SimulatedWindows& w) {
-              w.before_call = [&w](const std::string& operation) {
-                if (operation == "EnumServicesStatusExW" && w.calls[operation] == 1)
-                  w.AddService(u"WireGuardTunnel$tarvex_new", 4);
-              };
-            }),
-       true,
-       2,
-       {kFoundRunning + "WireGuardTunnel$tarvex_new"}},
-      {Both(Both(add(u"tarvex_early", kServiceRunning), stopped), grow(-1, 1)),
-       true,
-       1,
-       {kFoundRunning + "tarvex_early"}},
-      {Both(stopped, grow(1, 2)), false, 2, {}},
-      {Both(stopped, grow(-1, 1)), false, 8, {}},
-      {Both(add(u"WireGuardTunnel$tarvex_a", kServiceRunning), Failing("EnumServicesStatusExW", kThrows, 2)),
-       false,
-       1,
+      // clang-format off
+      {Nothing, false, 1, {}},
+      {Both(Both(add(u"wireguardtunnel$tarvex_case"), add(u"WireGuardTunnel$tarvex_stopped", kServiceStopped)),
+            Both(add(u"MyWireGuardTunnel$x"), add(u"tarvex_driver", kServiceRunning, kServiceKernelDriver))), false, 2, {}},
+      {add(u"tarvex_caf\xFFE9", kServiceRunning, kServiceWin32ShareProcess), true, 2, {kFoundRunning + "tarvex_caf\xE9"}},
+      {Both(three, late), true, 3, {kFoundRunning + "WireGuardTunnel$tarvex_new"}},
+      {Both(Both(add(u"tarvex_early"), three), grow(1, 99, 1)), true, 2, {kFoundRunning + "tarvex_early"}},
+      {Both(three, grow(1, 1, 2)), false, 3, {}},
+      {Both(three, grow(1, 99, 1)), false, 9, {}},
+      {Both(add(u"tarvex_a"), Failing("EnumServicesStatusExW", kThrows, 2)), false, 2,
        {"CheckWireGuardServices - Exception: std::bad_alloc"}},
-      {Both(add(u"WireGuardTunnel$tarvex_a", kServiceRunning),
-            Failing("EnumServicesStatusExW", kErrorAccessDenied, 2)),
-       false,
-       1,
-       {}},
-      {Failing("OpenSCManagerW", kErrorAccessDenied),
-       false,
-       -1,
-       {"CheckWireGuardServices - Failed to open service manager"}},
+      {Both(add(u"tarvex_a"), Failing("EnumServicesStatusExW", kErrorAccessDenied, 2)), false, 2, {}},
+      {Failing("OpenSCManagerW", kErrorAccessDenied), false, 0, {"CheckWireGuardServices - Failed to open service manager"}},
+      // clang-format on
   };
   for (const auto& c : cases) {
     windows.services.clear();
@@ -184,7 +159,7 @@ TEST_F(PluginTest, CheckWireGuardServices_SearchesAllServicesForARunningTunnel) 
     c.given(windows);
     const std::size_t before = Log().size();
     EXPECT_EQ(plugin.CheckWireGuardServices(), c.found);
-    EXPECT_EQ(windows.calls["EnumServicesStatusExW"], c.fetches + 1);
+    EXPECT_EQ(windows.calls["EnumServicesStatusExW"], c.calls);
     EXPECT_EQ(Log(before), c.lines);
   }
 }

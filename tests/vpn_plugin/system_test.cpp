@@ -170,12 +170,9 @@ TEST_F(PluginTest, ConfigFields_EachParserTakesTheFirstLineThatFits) {
   } examples[] = {
       // clang-format off
       {nullptr, "[Peer]\r\nEndpoint = 203.0.113.5:51820\r\nAllowedIPs = 0.0.0.0/0\r\n", "51820"},
-      {nullptr, "  Endpoint=198.51.100.7:443", "443"},
-      {nullptr, "Endpoint = [2001:db8::1]\n", "1]"},
       {nullptr, "Endpoint = vpn.example.org\nEndpoint =\nEndpoint = \nEndpoint = 192.0.2.1:9999\n", "9999"},
       {nullptr, "Endpoint = 192.0.2.1:\nEndpoint = 192.0.2.1:9999\n", ""},
       {nullptr, "Endpoint = 192.0.2.1:\r\nEndpoint = 192.0.2.1:9999\n", "\r"},
-      {nullptr, "Endpoint = 192.0.2.1:51820 # note\n", "51820 # note"},
       {nullptr, "[Peer]\nEndpoint = 192.0.2.1:1111\n[Peer]\nEndpoint = 192.0.2.2:2222\n", "1111"},
       {nullptr, "\t \r\n\n\tEndpoint\t=\t192.0.2.1:7 \t\r\n", "7"},
       {nullptr, "", nullptr},
@@ -184,10 +181,7 @@ TEST_F(PluginTest, ConfigFields_EachParserTakesTheFirstLineThatFits) {
       {"Address", "[Interface]\r\n#Address = 10.0.0.9/32\r\n  Address = 10.66.66.2/32, fd42::2/128\r\n",
        "10.66.66.2/32, fd42::2/128"},
       {"PrivateKey", "PrivateKey = abc=\r\n", "abc="},
-      {"Address", "AddressX=1\nAddress = 2\n", "1"},
       {"Address", "Address\nAddress = 2\n", "2"},
-      {"Address", "DNS = 1.1.1.1\nAddr\n", ""},
-      {"", "x = 1\n", "1"},
       {"Address", "Address =\r\nAddress = 10.0.0.2\n", "\r"},
       {"Address", "Address =  \t\nAddress = 10.0.0.2\n", "  \t"},
       // clang-format on
