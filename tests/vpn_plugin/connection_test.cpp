@@ -126,21 +126,19 @@ TEST_F(PluginTest, CheckWireGuardServices_SearchesAllServicesForARunningTunnel) 
   const Given three = Both(Both(add(u"A", 1), add(u"B", 1)), add(u"C", 1));
   const Given late = [](SimulatedWindows& w) {
     w.before_call = [&w](const std::string& operation) {
-      if (operation == "EnumServicesStatusExW" && w.calls[operation] == 1)
-        w.AddService(u"WireGuardTunnel$tarvex_new", 4);
+      if (operation == "EnumServicesStatusExW" && w.calls[operation] == 1) {
+        w.AddService(u"WireGuardTunnel$tarvex_new", kServiceRunning);
+      }
     };
   };
-  const struct {
-    Given given;
-    bool found;
-    int calls;
-    Lines lines;
-  } cases[] = {
-      // clang-format off
+  // clang-format off
+  const struct { Given given; bool found; int calls; Lines lines; } cases[] = {
       {Nothing, false, 1, {}},
-      {Both(Both(add(u"wireguardtunnel$tarvex_case"), add(u"WireGuardTunnel$tarvex_stopped", kServiceStopped)),
-            Both(add(u"MyWireGuardTunnel$x"), add(u"tarvex_driver", kServiceRunning, kServiceKernelDriver))), false, 2, {}},
-      {add(u"tarvex_caf\xFFE9", kServiceRunning, kServiceWin32ShareProcess), true, 2, {kFoundRunning + "tarvex_caf\xE9"}},
+      {Both(Both(add(u"wireguardtunnel$tarvex_case"), add(u"WireGuardTunnel$tarvex_x", kServiceStopped)),
+            Both(add(u"MyWireGuardTunnel$x"), add(u"tarvex_driver", kServiceRunning, kServiceKernelDriver))),
+       false, 2, {}},
+      {add(u"tarvex_caf\xFFE9", kServiceRunning, kServiceWin32ShareProcess), true, 2,
+       {kFoundRunning + "tarvex_caf\xE9"}},
       {Both(three, late), true, 3, {kFoundRunning + "WireGuardTunnel$tarvex_new"}},
       {Both(Both(add(u"tarvex_early"), three), grow(1, 99, 1)), true, 2, {kFoundRunning + "tarvex_early"}},
       {Both(three, grow(1, 1, 2)), false, 3, {}},
@@ -148,7 +146,8 @@ TEST_F(PluginTest, CheckWireGuardServices_SearchesAllServicesForARunningTunnel) 
       {Both(add(u"tarvex_a"), Failing("EnumServicesStatusExW", kThrows, 2)), false, 2,
        {"CheckWireGuardServices - Exception: std::bad_alloc"}},
       {Both(add(u"tarvex_a"), Failing("EnumServicesStatusExW", kErrorAccessDenied, 2)), false, 2, {}},
-      {Failing("OpenSCManagerW", kErrorAccessDenied), false, 0, {"CheckWireGuardServices - Failed to open service manager"}},
+      {Failing("OpenSCManagerW", kErrorAccessDenied), false, 0,
+       {"CheckWireGuardServices - Failed to open service manager"}},
       // clang-format on
   };
   for (const auto& c : cases) {

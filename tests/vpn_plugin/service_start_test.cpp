@@ -60,11 +60,8 @@ TEST_F(PluginTest, IsWireGuardDriverInstalled_ListsEveryDriverServicePresent) {
   windows.manager_access = kScManagerEnumerateService;
   windows.service_access = kServiceQueryStatus;
   const std::string found = "IsWireGuardDriverInstalled - Found driver service: ";
-  const struct {
-    Given given;
-    bool installed;
-    Lines lines;  // after "Checking driver status"
-  } cases[] = {
+  // clang-format off
+  const struct { Given given; bool installed; Lines lines; /* after "Checking driver status" */ } cases[] = {
       {Nothing, false, {"IsWireGuardDriverInstalled - WireGuard driver not found"}},
       {[](SimulatedWindows& w) { w.AddService(u"WireGuard", kServiceStopped); }, true, {found + "WireGuard"}},
       {[](SimulatedWindows& w) {
@@ -83,6 +80,7 @@ TEST_F(PluginTest, IsWireGuardDriverInstalled_ListsEveryDriverServicePresent) {
        false,
        {"IsWireGuardDriverInstalled - Failed to open service manager"}},
   };
+  // clang-format on
   for (const auto& c : cases) {
     windows.fail.clear();
     c.given(windows);

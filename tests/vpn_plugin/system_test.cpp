@@ -26,17 +26,14 @@ TEST_F(PluginTest, RunElevatedCommand_ExplainsThePromptAndWaitsAtMostThirtySecon
       u"ser\u00e1 necess\u00e1rio aceitar a eleva\u00e7\u00e3o quando solicitado.|0";  // MB_ICONWARNING
   const std::string failed = "RunElevatedCommand - ShellExecuteEx failed: ";
   const std::string thrown = "RunElevatedCommand - Exception: std::bad_alloc";
-  const struct {
-    Given given;
-    bool answer;
-    Lines lines;
-    std::vector<std::u16string> boxes;
-    Dword waited_ms;
-  } cases[] = {
-      // clang-format off
-      {[&](SimulatedWindows& w) { w.programs[program] = {1, 45000}; }, true, {command, "RunElevatedCommand - Elevated command completed"}, {why}, 30000},
+  // clang-format off
+  const struct { Given given; bool answer; Lines lines; std::vector<std::u16string> boxes; Dword waited_ms; }
+  cases[] = {
+      {[&](SimulatedWindows& w) { w.programs[program] = {1, 45000}; }, true,
+       {command, "RunElevatedCommand - Elevated command completed"}, {why}, 30000},
       {Failing("ShellExecuteExA", kErrorCancelled), false,
-       {command, failed + "The operation was canceled by the user.\r\n", "RunElevatedCommand - User cancelled elevation"},
+       {command, failed + "The operation was canceled by the user.\r\n",
+        "RunElevatedCommand - User cancelled elevation"},
        {why, cancelled}, 0},
       {Failing("ShellExecuteExA", kErrorFileNotFound), false,
        {command, failed + "The system cannot find the file specified.\r\n"}, {why}, 0},
@@ -163,12 +160,8 @@ TEST_F(PluginTest, RunHiddenCommand_AnUnknownExitCodeIsNoSuccess) {
 // Each parser takes the first line that fits: for the endpoint, the text
 // after the last ':' (not checked), logged.
 TEST_F(PluginTest, ConfigFields_EachParserTakesTheFirstLineThatFits) {
-  const struct {
-    const char* key;  // null: the endpoint port
-    const char* config;
-    const char* value;
-  } examples[] = {
-      // clang-format off
+  // clang-format off
+  const struct { const char* key; /* null: the endpoint port */ const char *config, *value; } examples[] = {
       {nullptr, "[Peer]\r\nEndpoint = 203.0.113.5:51820\r\nAllowedIPs = 0.0.0.0/0\r\n", "51820"},
       {nullptr, "Endpoint = vpn.example.org\nEndpoint =\nEndpoint = \nEndpoint = 192.0.2.1:9999\n", "9999"},
       {nullptr, "Endpoint = 192.0.2.1:\nEndpoint = 192.0.2.1:9999\n", ""},

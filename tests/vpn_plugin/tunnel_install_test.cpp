@@ -59,16 +59,19 @@ INSTANTIATE_TEST_SUITE_P(Roads, InstallTest, ::testing::ValuesIn(std::vector<Roa
     {"ElevationRefused", Both(Both(AsUser, Exits(1)), Failing("ShellExecuteExA", kErrorCancelled)), false,
      Join({kFresh, Exit("1"), kToElevation,
            {"RunElevatedCommand - ShellExecuteEx failed: The operation was canceled by the user.\r\n",
-            "RunElevatedCommand - User cancelled elevation", kInstall + "Elevated installation also failed"}}),
+            "RunElevatedCommand - User cancelled elevation",
+            kInstall + "Elevated installation also failed"}}),
      {kInstallOffice}},
     {"ElevatedInstallFailed", Both(AsUser, Exits(1)), false,
      Join({kFresh, Exit("1"), kToElevation,
-           {"RunElevatedCommand - Elevated command completed", kInstall + "Tunnel service installed successfully"},
+           {"RunElevatedCommand - Elevated command completed",
+            kInstall + "Tunnel service installed successfully"},
            AddRulesLines("tarvex_office"), kStarting,
            {"StartWireGuardService - Failed to open service: WireGuardTunnel$tarvex_office",
             kInstall + "Failed to start service after installation"}}),
      {kInstallOffice, "netsh 18"}},
-    {"NoWireGuard", NoWireGuard, false, {kInstalling[0], kNotFound, kInstall + "wireguard.exe not found"}, {}},
+    {"NoWireGuard", NoWireGuard, false, {kInstalling[0], kNotFound, kInstall + "wireguard.exe not found"},
+     {}},
     {"Exception", Failing("GetModuleFileNameA", kThrows), false,
      {kInstalling[0], kInstall + "Exception: std::bad_alloc"}, {}}}));
 // clang-format on
@@ -85,13 +88,15 @@ TEST_P(UninstallTest, FollowsItsRoad) {
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Roads, UninstallTest, ::testing::ValuesIn(std::vector<Road>{
     {"Installed", AddOffice, true, kRemoved, {kUninstallOffice, "netsh 9"}},
-    {"NoManager", Failing("OpenSCManagerW", kErrorAccessDenied), true, kRemoved, {kUninstallOffice, "netsh 9"}},
+    {"NoManager", Failing("OpenSCManagerW", kErrorAccessDenied), true, kRemoved,
+     {kUninstallOffice, "netsh 9"}},
     {"Absent", Nothing, true, kSkipped, {}},
     {"Unopened", Both(AddOffice, Failing("OpenServiceW", kErrorAccessDenied)), true, kSkipped, {}},
     {"ExitCode1", Both(AddOffice, Exits(1)), true, kRemoved, {kUninstallOffice, "netsh 9"}},
     {"CannotStart", Both(AddOffice, Failing("CreateProcessA", kErrorFileNotFound)), false,
      Join({kRemoving, {kUninstall + kNoProgram}}), {kUninstallOffice}},
-    {"Exception", Failing("OpenServiceW", kThrows), false, {kSkipped[0], kUninstall + "Exception: std::bad_alloc"},
+    {"Exception", Failing("OpenServiceW", kThrows), false,
+     {kSkipped[0], kUninstall + "Exception: std::bad_alloc"},
      {}}}));
 // clang-format on
 
@@ -104,21 +109,17 @@ TEST_F(PluginTest, EachChildProcessIsWaitedForUpToItsLimit) {
       {"removal", [this] { return plugin.UninstallWireGuardTunnel("tarvex_office"); }},
       {"netsh", [this] { return plugin.RemoveFirewallRules("tarvex_office"); }},
       {"elevated", [this] { return plugin.RunElevatedCommand(kWireGuardExe, "/installtunnelservice"); }}};
-  const struct {
-    const char* operation;
-    const char* program;
-    Dword runs_ms;
-    bool answer;
-    Dword waited_ms;
-  } cases[] = {// clang-format off
-      {"install", kWireGuardExe, 9900, true, 9900},           {"install", kWireGuardExe, 10001, false, 10000},
-      {"removal", kWireGuardExe, 4900, true, 4900 + 9 * 50},  {"removal", kWireGuardExe, 5001, true, 5000 + 9 * 50},
-      {"netsh", kNetshExe, 4900, true, 9 * 4900},             {"netsh", kNetshExe, 5001, true, 9 * 5000},
-      {"elevated", kWireGuardExe, 29900, true, 29900},        {"elevated", kWireGuardExe, 30001, true, 30000}};
+  // clang-format off
+  const struct { const char *operation, *program; Dword runs_ms; bool answer; Dword waited_ms; } cases[] = {
+      {"install", kWireGuardExe, 9900, true, 9900},        {"install", kWireGuardExe, 10001, false, 10000},
+      {"removal", kWireGuardExe, 4900, true, 5350},        {"removal", kWireGuardExe, 5001, true, 5450},
+      {"netsh", kNetshExe, 4900, true, 9 * 4900},          {"netsh", kNetshExe, 5001, true, 9 * 5000},
+      {"elevated", kWireGuardExe, 29900, true, 29900},     {"elevated", kWireGuardExe, 30001, true, 30000}};
   // clang-format on
   for (const auto& c : cases) {
-    if (FindService(windows, "WireGuardTunnel$tarvex_office") == nullptr)
+    if (FindService(windows, "WireGuardTunnel$tarvex_office") == nullptr) {
       AddOffice(windows);  // so the removal runs
+    }
     const Dword usual = windows.programs[c.program].runs_ms, before = windows.tick;
     windows.programs[c.program].runs_ms = c.runs_ms;
     EXPECT_EQ(operations.at(c.operation)(), c.answer) << c.operation << " " << c.runs_ms;
@@ -159,6 +160,7 @@ const std::string kSaved = "Config saved to: " + std::string(kOfficeConf);
 const Lines kNoFolder = Join({kBundled, {"Failed to create wg directory: " + kWg}});
 const Lines kNoFile = Join({kBundled, {"Failed to create config file: " + std::string(kOfficeConf)}});
 const Lines kThrown = Join({kBundled, {"error: std::bad_alloc"}});
+const char* const kDescriptor = "ConvertStringSecurityDescriptorToSecurityDescriptorA";
 Given Denied(const char* operation, int call) { return Failing(operation, kErrorAccessDenied, call); }
 void SystemWireGuard(SimulatedWindows& w) {
   w.files.erase(kWireGuardExe);
@@ -171,7 +173,8 @@ INSTANTIATE_TEST_SUITE_P(Roads, CreationTest, ::testing::ValuesIn(std::vector<Ro
     {"WithoutTemp", [](SimulatedWindows& w) { w.env.erase("TEMP"); }, false,  // and C:\Temp does not exist
      {kBundled[0], kBundled[1], kBundled[2], "Failed to create wg directory: C:\\Temp\\wg"}, {}},
     {"SystemWireGuardAndDriver",
-     Both(SystemWireGuard, [](SimulatedWindows& w) { w.AddService(u"wintun", kServiceStopped, kServiceKernelDriver); }),
+     Both(SystemWireGuard,
+          [](SimulatedWindows& w) { w.AddService(u"wintun", kServiceStopped, kServiceKernelDriver); }),
      false, Join({kSystem, {"WireGuard driver already installed, no elevation needed", kSaved,
                             "Failed to install WireGuard tunnel"}}),
      {"\"" + kSystemExe + "\" /installtunnelservice \"" + kOfficeConf + "\""}, kOnDisk},
@@ -181,10 +184,10 @@ INSTANTIATE_TEST_SUITE_P(Roads, CreationTest, ::testing::ValuesIn(std::vector<Ro
     {"NoWireGuard", NoWireGuard, false, {kBundled[0], "WireGuard executable not found in bundle or system",
                                          "Please ensure wireguard.exe is in the bin/ directory"}, {}},
     {"UnknownException", [](SimulatedWindows& w) {
-       w.before_call = [](const std::string& operation) { if (operation == "GetFileAttributesA") throw 7; }; },
+       w.before_call = [](const std::string& call) { if (call == "GetFileAttributesA") throw 7; }; },
      false, {kBundled[0], "Unknown exception"}, {}},
     {"FolderToken", Denied("OpenProcessToken", 1), false, kNoFolder, {}, "none"},
-    {"FolderDescriptor", Denied("ConvertStringSecurityDescriptorToSecurityDescriptorA", 1), false, kNoFolder, {}, "none"},
+    {"FolderDescriptor", Denied(kDescriptor, 1), false, kNoFolder, {}, "none"},
     {"FolderOpen", Denied("CreateFileA", 1), false, kNoFolder, {}, "none"},
     {"FolderAttributes", Denied("GetFileInformationByHandle", 1), false, kNoFolder, {}, "none"},
     {"FolderSecurity", Denied("GetSecurityInfo", 1), false, kNoFolder, {}, "none"},
@@ -192,14 +195,15 @@ INSTANTIATE_TEST_SUITE_P(Roads, CreationTest, ::testing::ValuesIn(std::vector<Ro
     {"FileToken", Denied("OpenProcessToken", 2), false, kNoFile, {}, "none"},
     {"FileUser", Denied("GetTokenInformation", 4), false, kNoFile, {}, "none"},
     {"FileUserText", Denied("ConvertSidToStringSidA", 3), false, kNoFile, {}, "none"},
-    {"FileDescriptor", Denied("ConvertStringSecurityDescriptorToSecurityDescriptorA", 2), false, kNoFile, {}, "none"},
+    {"FileDescriptor", Denied(kDescriptor, 2), false, kNoFile, {}, "none"},
     {"FileCreate", Denied("CreateFileA", 2), false, kNoFile, {}, "none"},
     {"FileDescriptorNumber", Denied("OpenOsfHandle", 0), false, kNoFile, {}, "none"},
     {"FileStream", Denied("FdOpen", 0), false, kNoFile, {}, "none"},
     {"FileClose", Denied("FileClose", 0), false, kNoFile, {}, "none"},
     {"DiskFull", [](SimulatedWindows& w) { w.size_limits[kOfficeConf] = 10; }, false, kNoFile, {}, "none"},
     {"Planted", [](SimulatedWindows& w) {
-       w.before_call = [&w](const std::string& operation) { if (operation == "CreateFileA") w.files[kOfficeConf] = "x"; }; },
+       w.before_call = [&w](const std::string& call) { if (call == "CreateFileA") w.files[kOfficeConf] = "x"; };
+     },
      false, kNoFile, {}, "x"},
     {"ThrowsReadingTheUser", Failing("GetTokenInformation", kThrows, 1), false, kThrown, {}, "none"},
     {"ThrowsOpeningTheFolder", Failing("CreateFileA", kThrows, 1), false, kThrown, {}, "none"},
@@ -213,14 +217,12 @@ INSTANTIATE_TEST_SUITE_P(Roads, CreationTest, ::testing::ValuesIn(std::vector<Ro
 // shared TEMP and then swap the files in it. In a trusted one, a file left
 // behind is replaced by a new one.
 TEST_F(PluginTest, TheWgFolderIsUsedOnlyWhenNoOtherUserCanHaveMadeIt) {
-  const struct {
-    const char* owner;  // null: the user
-    bool junction, used;
-  } cases[] = {{nullptr, false, true},
-               {"S-1-5-18", false, true},
-               {"S-1-5-32-544", false, true},
+  // clang-format off
+  const struct { const char* owner; /* null: the user */ bool junction, used; } cases[] = {
+      {nullptr, false, true}, {"S-1-5-18", false, true}, {"S-1-5-32-544", false, true},
                {"S-1-5-21-1004336348-1177238915-682003330-1002", false, false},
                {nullptr, true, false}};
+  // clang-format on
   windows.folders.insert(kWg);
   for (const auto& c : cases) {
     windows.folder_owners = {{kWg, c.owner != nullptr ? c.owner : windows.user_sid}};

@@ -25,13 +25,15 @@ TEST_F(PluginTest, StartAndStopTunnel_ArgumentsThatCannotBeReadGetTheirErrorRepl
   const std::string invalid = "INVALID_ARGUMENTS: Invalid arguments for startTunnel";
   const std::string bad = "START_TUNNEL_ERROR: Failed to start tunnel: bad variant access";
   const Lines unread = {kStart + "Invalid arguments"}, thrown = {kStart + "Exception: bad variant access"};
+  // No arguments: the call carries none; the lines come after "HandleMethodCall called: " and the
+  // method's "called" line.
+  // clang-format off
   const struct {
     const char* method;
-    std::optional<EncodableValue> arguments;  // none: the call carries none
+    std::optional<EncodableValue> arguments;
     std::string reply;
-    Lines lines;  // after "HandleMethodCall called: " and the method's "called" line
+    Lines lines;
   } cases[] = {
-      // clang-format off
       {"startTunnel", std::nullopt, invalid, unread},
       {"startTunnel", EncodableValue(), invalid, unread},
       {"startTunnel", flutter::EncodableList{EncodableValue("office")}, invalid, unread},
@@ -47,7 +49,8 @@ TEST_F(PluginTest, StartAndStopTunnel_ArgumentsThatCannotBeReadGetTheirErrorRepl
        Join({Creating("office"), Refused("office", "Config is empty")})},
       {"stopTunnel", flutter::EncodableList{}, "INVALID_ARGUMENTS: Invalid arguments for stopTunnel", {}},
       {"stopTunnel", std::nullopt, "INVALID_ARGUMENTS: Invalid arguments for stopTunnel", {}},
-      {"stopTunnel", EncodableMap{{"networkId", true}}, "STOP_TUNNEL_ERROR: Failed to stop tunnel: bad variant access",
+      {"stopTunnel", EncodableMap{{"networkId", true}},
+       "STOP_TUNNEL_ERROR: Failed to stop tunnel: bad variant access",
        {kStop + "Exception: bad variant access"}},
       // clang-format on
   };
@@ -116,11 +119,9 @@ TEST_F(PluginTest, StartTunnel_AMissingOrCaseDifferentIdKeyMeansTheDefaultTunnel
 // died, was removed from outside or cannot be asked about is forgotten and
 // created again.
 TEST_F(PluginTest, StartTunnel_ARegisteredIdIsCreatedAgainUnlessItsServiceRuns) {
-  const struct {
-    std::string id;
-    Given since_start;
-    bool runs, service_left;  // the removal before the install finds a service to remove
-  } cases[] = {
+  // service_left: the removal before the install finds a service to remove.
+  // clang-format off
+  const struct { std::string id; Given since_start; bool runs, service_left; } cases[] = {
       {"runs", Nothing, true, true},
       {"died", [](SimulatedWindows& w) { w.services.back().state = kServiceStopped; }, false, true},
       {"removed", [](SimulatedWindows& w) { ActAsWireGuard(w, "/uninstalltunnelservice tarvex_removed"); },
@@ -128,6 +129,7 @@ TEST_F(PluginTest, StartTunnel_ARegisteredIdIsCreatedAgainUnlessItsServiceRuns) 
       {"refused", Failing("OpenServiceW", kErrorAccessDenied, 1), false, true},
       {"unqueried", Failing("QueryServiceStatus", kErrorAccessDenied, 1), false, true},
   };
+  // clang-format on
   for (const auto& c : cases) {
     windows.manager_access = windows.service_access = std::nullopt;
     EXPECT_EQ(Start(c.id), "true");
@@ -185,13 +187,11 @@ TEST_F(PluginTest, StartTunnel_AnExceptionOutOfTheCreationIsCaughtByTheRegistry)
 // that differs from a registered one only in letter case would take over its
 // service and file. It is refused, and the registered tunnel stays as it is.
 TEST_F(PluginTest, StartAndStopTunnel_AnIdNamingTheTunnelOfAnotherRegisteredIdIsRefused) {
-  const struct {
-    const char *registered, *id;
-    bool start;  // else a stop
-  } cases[] = {{"office", "Office", true},
-               {"Office", "office", true},
-               {"office", "OFFICE", false},
+  // clang-format off
+  const struct { const char *registered, *id; bool start; /* else a stop */ } cases[] = {
+      {"office", "Office", true}, {"Office", "office", true}, {"office", "OFFICE", false},
                {"OFFICE", "office", false}};
+  // clang-format on
   for (const auto& c : cases) {
     const std::string registered = c.registered, id = c.id;
     ASSERT_EQ(Start(registered), "true");
