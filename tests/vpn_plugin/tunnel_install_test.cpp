@@ -202,7 +202,7 @@ INSTANTIATE_TEST_SUITE_P(Roads, CreationTest, ::testing::ValuesIn(std::vector<Ro
     {"FileClose", Denied("FileClose", 0), false, kNoFile, {}, "none"},
     {"DiskFull", [](SimulatedWindows& w) { w.size_limits[kOfficeConf] = 10; }, false, kNoFile, {}, "none"},
     {"Planted", [](SimulatedWindows& w) {
-       w.before_call = [&w](const std::string& call) { if (call == "CreateFileA") w.files[kOfficeConf] = "x"; };
+       w.before_call = [&w](const std::string& op) { if (op == "CreateFileA") w.files[kOfficeConf] = "x"; };
      },
      false, kNoFile, {}, "x"},
     {"ThrowsReadingTheUser", Failing("GetTokenInformation", kThrows, 1), false, kThrown, {}, "none"},
