@@ -193,8 +193,10 @@ HostProcess::HostProcess(const HostSetup& setup) : folder_(FreshFolder()) {
   if (setup.parent_console) {
     // A console of the test's own. AllocConsole points the standard handles
     // at it, and (under Wine) FreeConsole closes whatever they are then: the
-    // test's own handles, its output, are put back in between.
+    // test's own handles, its output, are kept out of both. FreeConsole has
+    // something to close when an earlier run's console is still the test's.
     const StandardHandles test_handles = GetStandardHandles();
+    SetStandardHandles({});
     FreeConsole();
     console_made_ = AllocConsole() != FALSE;
     console_handles_ = GetStandardHandles();

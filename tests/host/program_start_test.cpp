@@ -183,18 +183,20 @@ TEST_F(HostProgramTest, WithoutRegistrarsStartUpGoesOnAndPluginsGetTheNullHandle
   EXPECT_THAT(host.DebugLog(), IsEmpty());
 }
 
-TEST_F(HostProgramTest, UnderADebuggerTheProgramKeepsItsParentsConsoleOrOpensOneItsOutputFollows) {
+TEST_F(HostProgramTest, TheProgramKeepsItsParentsConsoleAndUnderADebuggerOpensOneItsOutputFollows) {
   struct Case {
+    bool debugged;
     bool parent_console;
     std::vector<std::string> console_lines;
   };
   const Case cases[] = {
-      {false, {"resync stdout console stderr console", "console own"}},
-      {true, {"console shared"}},
+      {true, false, {"resync stdout console stderr console", "console own"}},
+      {true, true, {"console shared"}},
+      {false, true, {"console shared"}},
   };
   for (const Case& test_case : cases) {
     HostSetup setup;
-    setup.debugged = true;
+    setup.debugged = test_case.debugged;
     setup.parent_console = test_case.parent_console;
     setup.script = {"close"};
     HostProcess& host = Start(setup);
@@ -205,7 +207,8 @@ TEST_F(HostProgramTest, UnderADebuggerTheProgramKeepsItsParentsConsoleOrOpensOne
         console_lines.push_back(line);
       }
     }
-    EXPECT_EQ(console_lines, test_case.console_lines) << "parent console " << test_case.parent_console;
+    EXPECT_EQ(console_lines, test_case.console_lines)
+        << "debugged " << test_case.debugged << " parent console " << test_case.parent_console;
   }
 }
 

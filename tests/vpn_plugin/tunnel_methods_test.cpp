@@ -124,6 +124,7 @@ TEST_F(PluginTest, StartTunnel_ARegisteredIdIsCreatedAgainUnlessItsServiceRuns) 
   const struct { std::string id; Given since_start; bool runs, service_left; } cases[] = {
       {"runs", Nothing, true, true},
       {"died", [](SimulatedWindows& w) { w.services.back().state = kServiceStopped; }, false, true},
+      {"stopping", [](SimulatedWindows& w) { w.services.back().state = 3; }, false, true},  // STOP_PENDING
       {"removed", [](SimulatedWindows& w) { ActAsWireGuard(w, "/uninstalltunnelservice tarvex_removed"); },
        false, false},
       {"refused", Failing("OpenServiceW", kErrorAccessDenied, 1), false, true},
