@@ -11,9 +11,8 @@ namespace tarvex {
 
 // The plugin registered the way the host registers it, reached as bytes
 // through the engine library's messenger: "isConnected" as the Flutter side
-// encodes it gets false, then true; bytes that are no call never reach the
-// plugin. The registrar owns the plugin and the machine it talks to (ASan
-// reports any use of either after it goes).
+// encodes it gets false, then true. The registrar owns the plugin and the
+// machine it talks to (ASan reports any use of either after it goes).
 TEST(ChannelIntegrationTest, IsConnectedTravelsAsBytesThroughTheEngine) {
   standin::RefuseEngines(false);
   flutter::FlutterViewController controller{800, 600, flutter::ProjectBundle(L"data")};
@@ -28,8 +27,6 @@ TEST(ChannelIntegrationTest, IsConnectedTravelsAsBytesThroughTheEngine) {
   const std::vector<uint8_t> is_connected = {0x07, 0x0B, 'i', 's', 'C', 'o', 'n',
                                              'n',  'e',  'c', 't', 'e', 'd', 0x00};
 
-  EXPECT_TRUE(deliver({0x03, 0x01, 0x00, 0x00, 0x00}).null_data);
-  EXPECT_THAT(LogLinesOf(windows), IsEmpty());
   EXPECT_EQ(deliver(is_connected).bytes, (std::vector<uint8_t>{0x00, 0x02}));
   windows.AddService(u"WireGuardTunnel$tarvex_office", kServiceRunning);
   EXPECT_EQ(deliver(is_connected).bytes, (std::vector<uint8_t>{0x00, 0x01}));

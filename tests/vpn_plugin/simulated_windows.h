@@ -428,18 +428,13 @@ class SimulatedWindows : public WindowsApi {
   std::size_t FileWrite(FileHandle file, const char* data, std::size_t size) override {
     if (Fails("FileWrite") || !Use(file)) return 0;
     const auto limit = size_limits.find(file->path);
-    const std::size_t held = files.at(file->path).size();
-    const std::size_t room = limit == size_limits.end() ? std::string::npos
-                             : held < limit->second     ? limit->second - held
-                                                        : 0;
-    std::string stored;
+    std::string& content = files.at(file->path);
     std::size_t written = 0;
     for (; written < size; ++written) {
-      const bool line_end = data[written] == '\n' && file->text;
-      if (stored.size() + (line_end ? 2 : 1) > room) break;
-      stored += line_end ? "\r\n" : std::string(1, data[written]);
+      const std::string stored = data[written] == '\n' && file->text ? "\r\n" : std::string(1, data[written]);
+      if (limit != size_limits.end() && content.size() + stored.size() > limit->second) break;
+      content += stored;
     }
-    files.at(file->path) += stored;
     return written;
   }
   int FileFlush(FileHandle file) override { return Fails("FileFlush") || !Use(file) ? -1 : 0; }
