@@ -13,7 +13,8 @@ const std::string kCheck = "CheckWindowsVPNConnection - ",
 const std::string kFoundRunning = "CheckWireGuardServices - Found running WireGuard service: ";
 
 // Names are routed exactly, and logged escaped: a name with line breaks adds
-// no line of its own. "isConnected" looks at no arguments.
+// no line of its own. "isConnected" looks at no arguments; a reply that
+// throws becomes the check's error.
 TEST_F(PluginTest, HandleMethodCall_RoutesExactNamesOnly) {
   for (const char* name : {"IsConnected", "isconnected", "isConnecte", "isConnected ", "stoptunnel", ""}) {
     EXPECT_EQ(Call(name), "not implemented") << name;
@@ -21,21 +22,18 @@ TEST_F(PluginTest, HandleMethodCall_RoutesExactNamesOnly) {
   }
   EXPECT_EQ(Call("isConnected\r\n[2026-01-01 00:00:00] forged\\"), "not implemented");
   EXPECT_EQ(Last(1)[0], "HandleMethodCall called: isConnected\\x0D\\x0A[2026-01-01 00:00:00] forged\\x5C");
+  Lines replies;
+  plugin.HandleMethodCall({"isConnected", nullptr}, std::make_unique<RecordedResult>(&replies, "", true));
+  EXPECT_THAT(replies, ElementsAre("CHECK_CONNECTION_ERROR: Failed to check connection: reply failed"));
+  EXPECT_THAT(Last(6),
+              ElementsAre("HandleMethodCall called: isConnected", "IsConnected called",
+                          "CheckWindowsVPNConnection called", kCheck + "No WireGuard connections found",
+                          "IsConnected - Connection status: false", "IsConnected - Exception: reply failed"));
   windows.AddService(u"WireGuardTunnel$tarvex_office", kServiceRunning);
   for (const EncodableValue& arguments :
        {EncodableValue(EncodableMap{{"networkId", 7}}), EncodableValue("office"), EncodableValue()}) {
     EXPECT_EQ(Call("isConnected", arguments), "true");
   }
-}
-
-TEST_F(PluginTest, IsConnected_AReplyThatThrowsBecomesTheCheckConnectionError) {
-  Lines replies;
-  plugin.HandleMethodCall({"isConnected", nullptr}, std::make_unique<RecordedResult>(&replies, "", true));
-  EXPECT_THAT(replies, ElementsAre("CHECK_CONNECTION_ERROR: Failed to check connection: reply failed"));
-  EXPECT_THAT(Log(),
-              ElementsAre("HandleMethodCall called: isConnected", "IsConnected called",
-                          "CheckWindowsVPNConnection called", kCheck + "No WireGuard connections found",
-                          "IsConnected - Connection status: false", "IsConnected - Exception: reply failed"));
 }
 
 // Registered ids are asked about in byte order until one runs, without the
@@ -64,41 +62,38 @@ TEST_F(PluginTest, CheckWindowsVPNConnection_AsksRegisteredIdsInByteOrderUntilOn
   EXPECT_EQ(windows.calls["EnumServicesStatusExW"], 0);
 }
 
-// A tunnel on its way up or down, paused or resuming is not connected, asked
-// by its id or found among all services.
-TEST_F(PluginTest, CheckWindowsVPNConnection_OnlyARunningServiceCounts) {
-  WindowsVpnPluginTestPeer::Register(plugin, "office");
-  SimulatedService& registered = windows.AddService(u"WireGuardTunnel$tarvex_office", kServiceStopped);
-  SimulatedService& other = windows.AddService(u"tarvex_other", kServiceStopped);
-  registered.start_ms = other.start_ms = 0xFFFFFFFF;  // start-pending stays so
-  for (const Dword state : {2, 3, 5, 6, 7}) {         // START_, STOP_, CONTINUE_, PAUSE_PENDING, PAUSED
-    registered.state = other.state = state;
-    const std::size_t before = Log().size();
-    EXPECT_FALSE(plugin.CheckWindowsVPNConnection()) << state;
-    EXPECT_THAT(Log(before),
-                ElementsAre("CheckWindowsVPNConnection called", kAsk + "office status: NOT RUNNING",
-                            kCheck + "No WireGuard connections found"));
-  }
-}
-
-// Asked with no more rights than a query needs. The id widens byte by byte;
-// a service that cannot be opened, for whatever reason, is "not found".
+// Asked with no more rights than a query needs; the id widens byte by byte.
+// Only a running service counts (not one on its way up or down, paused or
+// resuming); one that cannot be opened, for whatever reason, is "not found".
 TEST_F(PluginTest, IsVPNConnected_AsksTheServiceOfTheId) {
   windows.manager_access = kScManagerEnumerateService;
   windows.service_access = kServiceQueryStatus;
-  windows.AddService(u"WireGuardTunnel$tarvex_\xFF80", kServiceRunning);
-  EXPECT_TRUE(plugin.IsVPNConnected("\x80"));
+  SimulatedService& tunnel = windows.AddService(u"WireGuardTunnel$tarvex_\xFF80", kServiceRunning);
+  tunnel.start_ms = 0xFFFFFFFF;  // start-pending stays so
+  const std::string asked = kAsk + "\x80 ";
+  // clang-format off
+  const struct { Dword state; Given given; bool connected; std::string line; } cases[] = {
+      {kServiceRunning, Nothing, true, asked + "status: RUNNING"},
+      {2, Nothing, false, asked + "status: NOT RUNNING"}, {3, Nothing, false, asked + "status: NOT RUNNING"},
+      {5, Nothing, false, asked + "status: NOT RUNNING"}, {6, Nothing, false, asked + "status: NOT RUNNING"},
+      {7, Nothing, false, asked + "status: NOT RUNNING"},
+      {kServiceRunning, Failing("OpenServiceW", kErrorAccessDenied), false, asked + "not found"},
+      {kServiceRunning, Failing("QueryServiceStatus", kErrorAccessDenied), false,
+       "IsVPNConnected - Failed to query service status"},
+      {kServiceRunning, Failing("OpenSCManagerW", kErrorAccessDenied), false,
+       "IsVPNConnected - Failed to open service manager"}};
+  // clang-format on
+  for (const auto& c : cases) {
+    windows.fail.clear();
+    tunnel.state = c.state;
+    c.given(windows);
+    EXPECT_EQ(plugin.IsVPNConnected("\x80"), c.connected) << c.line;
+    EXPECT_EQ(Last(1)[0], c.line);
+  }
+  windows.fail.clear();
   EXPECT_FALSE(plugin.IsVPNConnected("missing"));
-  windows.fail["OpenServiceW"] = {kErrorAccessDenied};
-  EXPECT_FALSE(plugin.IsVPNConnected("\x80"));
-  windows.fail = {{"QueryServiceStatus", {kErrorAccessDenied}}};
-  EXPECT_FALSE(plugin.IsVPNConnected("\x80"));
-  windows.fail["OpenSCManagerW"] = {kErrorAccessDenied};
-  EXPECT_FALSE(plugin.IsVPNConnected("\x80"));
-
-  EXPECT_THAT(Log(), ElementsAre(kAsk + "\x80 status: RUNNING", kAsk + "missing not found",
-                                 kAsk + "\x80 not found", "IsVPNConnected - Failed to query service status",
-                                 "IsVPNConnected - Failed to open service manager"));
+  EXPECT_EQ(Last(1)[0], kAsk + "missing not found");
+  EXPECT_EQ(Log().size(), std::size(cases) + 1);
 }
 
 // Only running Win32 services whose name begins with a tunnel prefix count;
@@ -110,7 +105,7 @@ TEST_F(PluginTest, CheckWireGuardServices_SearchesAllServicesForARunningTunnel) 
   windows.manager_access = kScManagerEnumerateService;
   const auto add = [](const std::u16string& name, Dword state = kServiceRunning,
                       Dword type = kServiceWin32OwnProcess) {
-    return [=](SimulatedWindows& w) { w.AddService(name, state, type); };
+    return [=](SimulatedWindows& w) { w.AddService(name, state, type).start_ms = 0xFFFFFFFF; };
   };
   // `count` more services appear before each call that follows the `from`-th to the `until`-th.
   const auto grow = [](int from, int until, int count) {
@@ -134,6 +129,8 @@ TEST_F(PluginTest, CheckWireGuardServices_SearchesAllServicesForARunningTunnel) 
   // clang-format off
   const struct { Given given; bool found; int calls; Lines lines; } cases[] = {
       {Nothing, false, 1, {}},
+      {Both(Both(add(u"tarvex_2", 2), add(u"tarvex_3", 3)), Both(add(u"tarvex_5", 5), add(u"tarvex_7", 7))),
+       false, 2, {}},  // start-, stop-, continue-pending, paused
       {Both(Both(add(u"wireguardtunnel$tarvex_case"), add(u"WireGuardTunnel$tarvex_x", kServiceStopped)),
             Both(add(u"MyWireGuardTunnel$x"), add(u"tarvex_driver", kServiceRunning, kServiceKernelDriver))),
        false, 2, {}},

@@ -2,56 +2,52 @@
 
 namespace tarvex {
 
-struct StartCase {
-  Dword state;        // before the start request
-  Dword start_ms;     // then start-pending for so long
-  Dword after_start;  // and then in this state
-  const char* fails;  // an operation that is refused, if any
-  Dword error;
-  bool started;
-  int queries;
-  const char* last_line;
-};
-void PrintTo(const StartCase& c, std::ostream* os) { *os << c.fails << c.start_ms << "ms"; }
-class ServiceStartTest : public PluginTest, public ::testing::WithParamInterface<StartCase> {};
-
-// Asked with no more rights than it needs; every handle is given back.
-TEST_P(ServiceStartTest, AnswersAndLogsHowTheServiceBehaved) {
-  windows.tick = 0xFFFFFFFF - 1000;  // the 30 s wait must hold across the tick count's wrap
+// Asked with no more rights than it needs. Queries come every 500 ms; the
+// last falls at 30.5 s, a wait that must hold across the tick count's wrap.
+TEST_F(PluginTest, StartWireGuardService_AnswersAndLogsHowTheServiceBehaved) {
+  // clang-format off
+  const struct {
+    Dword state, start_ms, after_start;  // before the request, then start-pending so long, then this
+    Given given; bool started; int queries; const char* last_line;
+  } cases[] = {
+      {kServiceStopped, 2000, kServiceRunning, Nothing, true, 5, "Service started successfully"},
+      {kServiceRunning, 0, kServiceRunning, Nothing, true, 1, "Service started successfully"},
+      {kServiceStopped, 1000, kServiceStopped, Nothing, false, 3, "Service failed to start"},
+      {kServiceStopped, 29900, kServiceRunning, Nothing, true, 61, "Service started successfully"},
+      {kServiceStopped, 30500, kServiceRunning, Nothing, true, 62, "Service started successfully"},
+      {kServiceStopped, 30501, kServiceRunning, Nothing, false, 62, "Service start timeout"},
+      {kServiceStopped, 0, kServiceRunning, Failing("QueryServiceStatus", kErrorAccessDenied), false, 1,
+       "Failed to query service status"},
+      {kServiceStopped, 5000, kServiceRunning, Failing("QueryServiceStatus", kThrows), false, 1,
+       "Exception: std::bad_alloc"},
+      {kServiceStopped, 0, kServiceRunning, Failing("StartServiceW", kErrorAccessDenied), false, 0,
+       "Failed to start service: Access is denied.\r\n"},
+      {kServiceStopped, 0, kServiceRunning, Failing("OpenServiceW", kErrorAccessDenied), false, 0,
+       "Failed to open service: WireGuardTunnel$tarvex_office"},
+      {kServiceStopped, 0, kServiceRunning, Failing("OpenSCManagerW", kErrorAccessDenied), false, 0,
+       "Failed to open service manager"}};
+  // clang-format on
   windows.manager_access = kScManagerConnect;
   windows.service_access = kServiceQueryStatus | kServiceStart;
-  SimulatedService& tunnel = windows.AddService(u"WireGuardTunnel$tarvex_office", GetParam().state);
-  tunnel.start_ms = GetParam().start_ms;
-  tunnel.after_start = GetParam().after_start;
-  windows.fail[GetParam().fails] = {GetParam().error};
+  for (const auto& c : cases) {
+    windows.tick = 0xFFFFFFFF - 1000;
+    windows.calls.clear();
+    windows.fail.clear();
+    windows.services.clear();
+    SimulatedService& tunnel = windows.AddService(u"WireGuardTunnel$tarvex_office", c.state);
+    tunnel.start_ms = c.start_ms;
+    tunnel.after_start = c.after_start;
+    c.given(windows);
+    const std::size_t before = Log().size();
 
-  EXPECT_EQ(plugin.StartWireGuardService("WireGuardTunnel$tarvex_office"), GetParam().started);
+    EXPECT_EQ(plugin.StartWireGuardService("WireGuardTunnel$tarvex_office"), c.started) << c.last_line;
 
-  EXPECT_EQ(windows.calls["QueryServiceStatus"], GetParam().queries);
-  EXPECT_THAT(Log(), ElementsAre("StartWireGuardService - Starting service: WireGuardTunnel$tarvex_office",
-                                 std::string("StartWireGuardService - ") + GetParam().last_line));
+    EXPECT_EQ(windows.calls["QueryServiceStatus"], c.queries) << c.start_ms;
+    EXPECT_THAT(Log(before),
+                ElementsAre("StartWireGuardService - Starting service: WireGuardTunnel$tarvex_office",
+                            std::string("StartWireGuardService - ") + c.last_line));
+  }
 }
-
-// Queries come every 500 ms; the last falls at 30.5 s.
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Cases, ServiceStartTest, ::testing::Values(
-    StartCase{kServiceStopped, 2000, kServiceRunning, "", 0, true, 5, "Service started successfully"},
-    StartCase{kServiceRunning, 0, kServiceRunning, "", 0, true, 1, "Service started successfully"},
-    StartCase{kServiceStopped, 1000, kServiceStopped, "", 0, false, 3, "Service failed to start"},
-    StartCase{kServiceStopped, 29900, kServiceRunning, "", 0, true, 61, "Service started successfully"},
-    StartCase{kServiceStopped, 30500, kServiceRunning, "", 0, true, 62, "Service started successfully"},
-    StartCase{kServiceStopped, 30501, kServiceRunning, "", 0, false, 62, "Service start timeout"},
-    StartCase{kServiceStopped, 0, kServiceRunning, "QueryServiceStatus", kErrorAccessDenied, false, 1,
-              "Failed to query service status"},
-    StartCase{kServiceStopped, 5000, kServiceRunning, "QueryServiceStatus", kThrows, false, 1,
-              "Exception: std::bad_alloc"},
-    StartCase{kServiceStopped, 0, kServiceRunning, "StartServiceW", kErrorAccessDenied, false, 0,
-              "Failed to start service: Access is denied.\r\n"},
-    StartCase{kServiceStopped, 0, kServiceRunning, "OpenServiceW", kErrorAccessDenied, false, 0,
-              "Failed to open service: WireGuardTunnel$tarvex_office"},
-    StartCase{kServiceStopped, 0, kServiceRunning, "OpenSCManagerW", kErrorAccessDenied, false, 0,
-              "Failed to open service manager"}));
-// clang-format on
 
 // Every driver name is tried, with no more rights than a query needs, so the
 // log lists all that are present, whatever their state; one that cannot be

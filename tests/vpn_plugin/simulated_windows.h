@@ -36,21 +36,8 @@ Text Fold(const Text& text) {
   }
   return folded;
 }
-// Orders as Fold(a) < Fold(b) would, without building the folded texts: the
-// benchmarks time the plugin on this machine.
 struct FoldedLess {
-  static int Next(const std::string& text, std::size_t& at) {  // -1 at the end
-    if (at == text.size()) return -1;
-    const char folded = FoldChar(text[at++]);
-    while (folded == '\\' && at < text.size() && FoldChar(text[at]) == '\\') ++at;
-    return static_cast<unsigned char>(folded);
-  }
-  bool operator()(const std::string& a, const std::string& b) const {
-    for (std::size_t i = 0, j = 0;;) {
-      const int from_a = Next(a, i), from_b = Next(b, j);
-      if (from_a != from_b || from_a < 0) return from_a < from_b;
-    }
-  }
+  bool operator()(const std::string& a, const std::string& b) const { return Fold(a) < Fold(b); }
 };
 template <typename Value>
 using PathMap = std::map<std::string, Value, FoldedLess>;
@@ -78,10 +65,10 @@ struct KernelObject {  // a program's process (its exit code and run time), or a
 struct SidObject {
   std::string text;
 };
-struct FileObject {
+struct FileObject {  // a stream: text mode, and the descriptor it owns, if any
   std::string path;
   bool text = true;
-  int descriptor = -1;  // the descriptor the stream owns, if any
+  int descriptor = -1;
 };
 struct SecurityDescriptorObject {
   std::string sddl;

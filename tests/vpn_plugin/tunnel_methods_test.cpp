@@ -64,26 +64,45 @@ TEST_F(PluginTest, StartAndStopTunnel_ArgumentsThatCannotBeReadGetTheirErrorRepl
   EXPECT_THAT(windows.launches, IsEmpty());
 }
 
-// Neither a start nor a stop with an id that makes no WireGuard tunnel name
-// writes, deletes or runs anything, and every line it logs is one line of the
-// plugin's own.
-TEST_F(PluginTest, StartAndStopTunnel_AnIdThatNamesNoTunnelIsRefusedWithoutTouchingTheMachine) {
-  for (const std::string& id :
-       {std::string("a\" /installtunnelservice \"C:\\evil"), std::string("..\\..\\evil"),
-        std::string("x\r\n[2026-12-06 03:05:17] WindowsVpnPlugin::forged"), std::string("office\0other", 12),
-        std::string(26, 'x')}) {
-    const std::size_t before = Log().size();
-    EXPECT_EQ(Start(id), "false");
-    EXPECT_EQ(Stop(id), "false");
-    const std::string logged = EscapedForLog(id),
-                      refused = "Network ID refused, not a valid tunnel name: " + logged;
-    EXPECT_EQ(Log(before), Join({Opening(logged),
-                                 Refused(logged, refused),
-                                 StopOpening(logged),
-                                 {kRemove + refused, kStop + "Failed to remove tunnel"}}));
+// An id that makes no WireGuard tunnel name, or names the tunnel of another
+// registered id (Windows compares service and file names without regard to
+// case), is refused by a start and a stop: nothing is written, deleted or
+// run, every line logged is one of the plugin's own, and a registered tunnel
+// stays as it is, up.
+TEST_F(PluginTest, StartAndStopTunnel_AnIdThatNamesNoTunnelOfItsOwnIsRefusedWithoutTouchingTheMachine) {
+  // clang-format off
+  const struct { std::string registered, id; } cases[] = {
+      {"", "a\" /installtunnelservice \"C:\\evil"}, {"", "..\\..\\evil"},
+      {"", "x\r\n[2026-12-06 03:05:17] WindowsVpnPlugin::forged"}, {"", std::string("office\0other", 12)},
+      {"", std::string(26, 'x')}, {"office", "Office"}, {"Office", "office"}, {"OFFICE", "office"}};
+  // clang-format on
+  for (const auto& c : cases) {
+    ASSERT_TRUE(c.registered.empty() || Start(c.registered) == "true");
+    const std::size_t launched = windows.launches.size(), before = Log().size();
+    const int touched =
+        windows.calls["CreateFileA"] + windows.calls["DeleteFileA"] + windows.calls["OpenServiceW"];
+
+    EXPECT_EQ(Start(c.id), "false");
+    EXPECT_EQ(Stop(c.id), "false");
+
+    const std::string logged = EscapedForLog(c.id);
+    const std::string refused = c.registered.empty()
+                                    ? "Network ID refused, not a valid tunnel name: " + logged
+                                    : "Network ID refused, same tunnel name as: " + c.registered;
+    EXPECT_EQ(Log(before),
+              Join({Opening(logged),
+                    c.registered.empty() ? Refused(logged, refused)
+                                         : Lines{kRegistry + refused, kStart + "Failed to create tunnel"},
+                    StopOpening(logged),
+                    {kRemove + refused, kStop + "Failed to remove tunnel"}}));
+    EXPECT_EQ(windows.launches.size(), launched) << logged;
+    EXPECT_EQ(windows.calls["CreateFileA"] + windows.calls["DeleteFileA"] + windows.calls["OpenServiceW"],
+              touched);
+    if (c.registered.empty()) continue;
+    EXPECT_EQ(Call("isConnected"), "true");
+    EXPECT_EQ(Last(2)[0], "CheckWindowsVPNConnection - WireGuard VPN connected: " + c.registered);
+    EXPECT_EQ(Stop(c.registered), "true");
   }
-  EXPECT_THAT(windows.launches, IsEmpty());
-  EXPECT_EQ(windows.calls["CreateFileA"] + windows.calls["DeleteFileA"] + windows.calls["OpenServiceW"], 0);
   EXPECT_EQ(windows.files.size(), 2u);  // wireguard.exe and the log
 }
 
@@ -182,37 +201,6 @@ TEST_F(PluginTest, StartTunnel_AnExceptionOutOfTheCreationIsCaughtByTheRegistry)
   EXPECT_EQ(Start("office"), "true");
   EXPECT_EQ(Log(before)[4],
             "CreateWireGuardTunnel - Creating WireGuard tunnel for: office");  // not registered
-}
-
-// Windows compares service and file names without regard to case, so an id
-// that differs from a registered one only in letter case would take over its
-// service and file. It is refused, and the registered tunnel stays as it is.
-TEST_F(PluginTest, StartAndStopTunnel_AnIdNamingTheTunnelOfAnotherRegisteredIdIsRefused) {
-  // clang-format off
-  const struct { const char *registered, *id; bool start; /* else a stop */ } cases[] = {
-      {"office", "Office", true}, {"Office", "office", true}, {"office", "OFFICE", false},
-               {"OFFICE", "office", false}};
-  // clang-format on
-  for (const auto& c : cases) {
-    const std::string registered = c.registered, id = c.id;
-    ASSERT_EQ(Start(registered), "true");
-    const std::size_t launched = windows.launches.size(), before = Log().size();
-    const int touched =
-        windows.calls["CreateFileA"] + windows.calls["DeleteFileA"] + windows.calls["OpenServiceW"];
-
-    EXPECT_EQ(c.start ? Start(id) : Stop(id), "false") << id;
-
-    const std::string refused = "Network ID refused, same tunnel name as: " + registered;
-    EXPECT_EQ(Log(before),
-              c.start ? Join({Opening(id), {kRegistry + refused, kStart + "Failed to create tunnel"}})
-                      : Join({StopOpening(id), {kRemove + refused, kStop + "Failed to remove tunnel"}}));
-    EXPECT_EQ(windows.launches.size(), launched) << id;
-    EXPECT_EQ(windows.calls["CreateFileA"] + windows.calls["DeleteFileA"] + windows.calls["OpenServiceW"],
-              touched);
-    EXPECT_EQ(Call("isConnected"), "true");  // still registered, and up
-    EXPECT_EQ(Last(2)[0], "CheckWindowsVPNConnection - WireGuard VPN connected: " + registered);
-    EXPECT_EQ(Stop(registered), "true");
-  }
 }
 
 // The message boxes of the elevation keep window messages flowing, so the
