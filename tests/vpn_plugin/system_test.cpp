@@ -13,17 +13,14 @@ namespace tarvex {
 TEST_F(PluginTest, RunElevatedCommand_ExplainsThePromptAndWaitsAtMostThirtySeconds) {
   const std::string program = "C:\\Program Files\\WireGuard\\wireguard.exe", parameters = "/x \"a b\"";
   const std::string command = "RunElevatedCommand - Command: " + program + " Params: " + parameters;
-  const std::u16string why =
-      u"Instala\u00e7\u00e3o do Driver WireGuard|Tarvex precisa instalar o driver de rede do "
-      u"WireGuard.\n\nIsso "
-      u"requer privil\u00e9gios de administrador apenas uma vez para:\n\u2022 Instalar o driver de rede "
+  const std::u16string why =  // MB_OK | MB_ICONINFORMATION
+      u"Instala\u00e7\u00e3o do Driver WireGuard|Tarvex precisa instalar o driver de rede do WireGuard.\n\n"
+      u"Isso requer privil\u00e9gios de administrador apenas uma vez para:\n\u2022 Instalar o driver de rede "
       u"necess\u00e1rio\n\u2022 Configurar o servi\u00e7o VPN\n\nAp\u00f3s esta instala\u00e7\u00e3o "
-      u"inicial, o "
-      u"app funcionar\u00e1 normalmente sem pedir admin novamente.|@";  // MB_OK | MB_ICONINFORMATION
-  const std::u16string cancelled =
-      u"Instala\u00e7\u00e3o Cancelada|A instala\u00e7\u00e3o foi cancelada pelo usu\u00e1rio.\n\nPara usar "
-      u"a VPN, "
-      u"ser\u00e1 necess\u00e1rio aceitar a eleva\u00e7\u00e3o quando solicitado.|0";  // MB_ICONWARNING
+      u"inicial, o app funcionar\u00e1 normalmente sem pedir admin novamente.|@";
+  const std::u16string cancelled =  // MB_ICONWARNING
+      u"Instala\u00e7\u00e3o Cancelada|A instala\u00e7\u00e3o foi cancelada pelo usu\u00e1rio.\n\nPara "
+      u"usar a VPN, ser\u00e1 necess\u00e1rio aceitar a eleva\u00e7\u00e3o quando solicitado.|0";
   const std::string failed = "RunElevatedCommand - ShellExecuteEx failed: ";
   const std::string thrown = "RunElevatedCommand - Exception: std::bad_alloc";
   // clang-format off

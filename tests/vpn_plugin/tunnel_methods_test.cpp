@@ -28,12 +28,8 @@ TEST_F(PluginTest, StartAndStopTunnel_ArgumentsThatCannotBeReadGetTheirErrorRepl
   // No arguments: the call carries none; the lines come after "HandleMethodCall called: " and the
   // method's "called" line.
   // clang-format off
-  const struct {
-    const char* method;
-    std::optional<EncodableValue> arguments;
-    std::string reply;
-    Lines lines;
-  } cases[] = {
+  const struct { const char* method; std::optional<EncodableValue> arguments; std::string reply; Lines lines; }
+  cases[] = {
       {"startTunnel", std::nullopt, invalid, unread},
       {"startTunnel", EncodableValue(), invalid, unread},
       {"startTunnel", flutter::EncodableList{EncodableValue("office")}, invalid, unread},
