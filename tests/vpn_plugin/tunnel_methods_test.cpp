@@ -142,6 +142,7 @@ TEST_F(PluginTest, StartTunnel_ARegisteredIdIsCreatedAgainUnlessItsServiceRuns) 
       {"stopping", [](SimulatedWindows& w) { w.services.back().state = 3; }, false, true},  // STOP_PENDING
       {"removed", [](SimulatedWindows& w) { ActAsWireGuard(w, "/uninstalltunnelservice tarvex_removed"); },
        false, false},
+      {"unmanaged", Failing("OpenSCManagerW", kErrorAccessDenied, 1), false, true},
       {"refused", Failing("OpenServiceW", kErrorAccessDenied, 1), false, true},
       {"unqueried", Failing("QueryServiceStatus", kErrorAccessDenied, 1), false, true},
   };
@@ -193,10 +194,19 @@ TEST_F(PluginTest, StartTunnel_AnExceptionOutOfTheCreationIsCaughtByTheRegistry)
                          Opening("office"),
                          {"CreateWireGuardTunnel - Creating WireGuard tunnel for: office",
                           kRegistry + "Unknown exception", kStart + "Failed to create tunnel"}}));
-  const std::size_t before = Log().size();
+  std::size_t before = Log().size();
   EXPECT_EQ(Start("office"), "true");
   EXPECT_EQ(Log(before)[4],
             "CreateWireGuardTunnel - Creating WireGuard tunnel for: office");  // not registered
+
+  // Inside the check of a registered id, too: the id stays registered.
+  Failing("OpenServiceW", kThrows, 1)(windows);
+  before = Log().size();
+  EXPECT_EQ(Start("office"), "false");
+  EXPECT_EQ(Log(before), Join({Opening("office"),
+                               {kRegistry + "error: std::bad_alloc", kStart + "Failed to create tunnel"}}));
+  EXPECT_EQ(Start("office"), "true");
+  EXPECT_EQ(Last(2)[0], kRegistry + "VPN already exists for networkId: office");
 }
 
 // The message boxes of the elevation keep window messages flowing, so the
