@@ -12,9 +12,7 @@ const std::string kCheck = "CheckWindowsVPNConnection - ",
                   kAsk = "IsVPNConnected - Service WireGuardTunnel$tarvex_";
 const std::string kFoundRunning = "CheckWireGuardServices - Found running WireGuard service: ";
 
-// Names are routed exactly, and logged escaped: a name with line breaks adds
-// no line of its own. "isConnected" looks at no arguments; a reply that
-// throws becomes the check's error.
+// Names routed exactly, logged escaped; "isConnected" looks at no arguments; a reply that throws is an error.
 TEST_F(PluginTest, HandleMethodCall_RoutesExactNamesOnly) {
   for (const char* name : {"IsConnected", "isconnected", "isConnecte", "isConnected ", "stoptunnel", ""}) {
     EXPECT_EQ(Call(name), "not implemented") << name;
@@ -36,10 +34,7 @@ TEST_F(PluginTest, HandleMethodCall_RoutesExactNamesOnly) {
   }
 }
 
-// Registered ids are asked about in byte order until one runs, without the
-// search of all services; an exception ends only the query it happens in.
-// One outside the queries (memory running out while a line is formed) ends
-// the whole check with false.
+// An exception ends only the query it happens in; one outside the queries ends the check with false.
 TEST_F(PluginTest, CheckWindowsVPNConnection_AsksRegisteredIdsInByteOrderUntilOneRuns) {
   for (const char* id : {"b", "a", "ab", "c"}) WindowsVpnPluginTestPeer::Register(plugin, id);
   windows.AddService(u"WireGuardTunnel$tarvex_ab", kServiceStopped);
@@ -62,9 +57,7 @@ TEST_F(PluginTest, CheckWindowsVPNConnection_AsksRegisteredIdsInByteOrderUntilOn
   EXPECT_EQ(windows.calls["EnumServicesStatusExW"], 0);
 }
 
-// Asked with no more rights than a query needs; the id widens byte by byte.
-// Only a running service counts (not one on its way up or down, paused or
-// resuming); one that cannot be opened, for whatever reason, is "not found".
+// With no more rights than a query needs; the id widens byte by byte; only a running service counts.
 TEST_F(PluginTest, IsVPNConnected_AsksTheServiceOfTheId) {
   windows.manager_access = kScManagerEnumerateService;
   windows.service_access = kServiceQueryStatus;
@@ -96,11 +89,8 @@ TEST_F(PluginTest, IsVPNConnected_AsksTheServiceOfTheId) {
   EXPECT_EQ(Log().size(), std::size(cases) + 1);
 }
 
-// Only running Win32 services whose name begins with a tunnel prefix count;
-// another client's tunnel counts too, its name narrowed to the low bytes.
-// Services installed between two calls make a fetch come back short: what it
-// holds is scanned, and the rest fetched from the resume position, eight
-// fetches at most. Only a refused manager or an exception is logged.
+// Only running Win32 services with a tunnel prefix count, another client's too. Services installed
+// meanwhile make a fetch short: the rest comes from the resume position, eight fetches at most.
 TEST_F(PluginTest, CheckWireGuardServices_SearchesAllServicesForARunningTunnel) {
   windows.manager_access = kScManagerEnumerateService;
   const auto add = [](const std::u16string& name, Dword state = kServiceRunning,

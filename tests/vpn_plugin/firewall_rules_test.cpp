@@ -36,13 +36,8 @@ Lines Skipped(const std::string& port, const std::string& address) {
           kAdd + "Address is not an IP address, VPN rules skipped: " + address};
 }
 
-// The rule set's names are deleted, then each rule is added by the system
-// folder's netsh, when its field is there. Only a port number and address
-// literals reach the command lines: anything else would add other rules
-// ("localip=any" opens everything). A list of addresses without prefix
-// lengths goes as it stands. A module path that could not be read, or was
-// cut, names no folder of ours: no program rules. A rule's line says only
-// that netsh started. The road's name is the configuration.
+// Only a port number and address literals reach the command lines ("localip=any" opens everything). A
+// module path not read whole names no folder of ours. The road's name is the configuration.
 using FirewallRulesTest = RoadTest;
 TEST_P(FirewallRulesTest, RunsTheCommandsItsConfigurationAllows) {
   GetParam().given(windows);
@@ -83,8 +78,6 @@ INSTANTIATE_TEST_SUITE_P(Configurations, FirewallRulesTest, ::testing::ValuesIn(
      Lines(kPrograms.begin(), kPrograms.end() - 2)}}));
 // clang-format on
 
-// A system folder that does not fit the buffer is no folder; a hung or
-// failing netsh is passed over.
 TEST_F(PluginTest, RemoveFirewallRules_DeletesTheNineNamesWhateverNetshDoes) {
   windows.programs[kNetshExe] = {1, 60000};
   EXPECT_TRUE(plugin.RemoveFirewallRules("tarvex_office"));

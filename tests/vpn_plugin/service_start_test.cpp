@@ -2,8 +2,7 @@
 
 namespace tarvex {
 
-// Asked with no more rights than it needs. Queries come every 500 ms; the
-// last falls at 30.5 s, a wait that must hold across the tick count's wrap.
+// Queries every 500 ms, the last at 30.5 s, across the tick count's wrap.
 TEST_F(PluginTest, StartWireGuardService_AnswersAndLogsHowTheServiceBehaved) {
   // clang-format off
   const struct {
@@ -49,9 +48,7 @@ TEST_F(PluginTest, StartWireGuardService_AnswersAndLogsHowTheServiceBehaved) {
   }
 }
 
-// Every driver name is tried, with no more rights than a query needs, so the
-// log lists all that are present, whatever their state; one that cannot be
-// asked about does not count.
+// Every driver name is tried, so the log lists all present; one that cannot be asked about does not count.
 TEST_F(PluginTest, IsWireGuardDriverInstalled_ListsEveryDriverServicePresent) {
   windows.manager_access = kScManagerEnumerateService;
   windows.service_access = kServiceQueryStatus;

@@ -21,17 +21,12 @@
 
 namespace tarvex {
 
-// Service names and paths are case-insensitive; paths take either slash, and
-// a run of separators counts as one.
-template <typename Char>
-Char FoldChar(Char c) {
-  return c == '/' ? '\\' : c >= 'A' && c <= 'Z' ? static_cast<Char>(c + 32) : c;
-}
+// Service names and paths are case-insensitive; paths take either slash, a run of them counting as one.
 template <typename Text>
 Text Fold(const Text& text) {
   Text folded;
   for (auto c : text) {
-    c = FoldChar(c);
+    c = c == '/' ? '\\' : c >= 'A' && c <= 'Z' ? static_cast<decltype(c)>(c + 32) : c;
     if (c != '\\' || folded.empty() || folded.back() != '\\') folded.push_back(c);
   }
   return folded;
@@ -46,8 +41,7 @@ struct SimulatedService {
   std::u16string name;
   Dword state;
   Dword type = kServiceWin32OwnProcess;
-  Dword start_ms = 0;  // a start request leaves it start-pending so long, then in `after_start`
-  Dword after_start = kServiceRunning;
+  Dword start_ms = 0, after_start = kServiceRunning;  // a start leaves it start-pending so long, then so
   Dword start_requested_at = 0;
 };
 // What the handles point at; the plugin sees only the opaque pointers.
@@ -55,12 +49,9 @@ struct ServiceObject {
   SimulatedService* service;  // null for the manager
   Dword access;
 };
-struct KernelObject {  // a program's process (its exit code and run time), or another kind of handle
-  Dword exit_code;
-  Dword runs_ms;
-  Dword started_at = 0;
-  std::string kind = "process";  // or "thread", "token", "file", "folder"
-  std::string path{};            // of a file or folder
+struct KernelObject {  // a program's process, or a thread, token, file or folder
+  Dword exit_code, runs_ms, started_at = 0;
+  std::string kind = "process", path{};
 };
 struct SidObject {
   std::string text;
@@ -83,8 +74,7 @@ struct Failure {
   int call = 0;
 };
 
-// A small Windows machine. Every operation counts its calls in `calls` and
-// fails as planned in `fail`; what it hands out stays open until given back.
+// Every operation counts its calls and fails as planned; what it hands out stays open until given back.
 class SimulatedWindows : public WindowsApi {
  public:
   static constexpr const char* kAppData = "C:\\Users\\ana\\AppData\\Roaming";
@@ -98,9 +88,9 @@ class SimulatedWindows : public WindowsApi {
   std::map<std::string, Failure> fail;
   std::deque<SimulatedService> services;  // references stay valid while more are added
   PathMap<KernelObject> programs;
-  PathMap<std::string> files, file_security;  // the SDDL each created file or folder was given
-  PathMap<std::string> folder_owners;         // the owner's SID when it is not the user
-  std::set<std::string, FoldedLess> folders{kAppData}, junctions;  // junctions: reparse points
+  PathMap<std::string> files, file_security,
+      folder_owners;  // the SDDL given; the owner's SID if not the user
+  std::set<std::string, FoldedLess> folders{kAppData}, junctions;
   PathMap<std::size_t> size_limits;  // the most a file can hold: a write beyond is cut short
   PathMap<std::string> env{{"APPDATA", kAppData}};
   std::map<Dword, std::u16string> system_messages{
@@ -108,24 +98,17 @@ class SimulatedWindows : public WindowsApi {
       {kErrorAccessDenied, u"Access is denied.\r\n"},
       {kErrorCancelled, u"The operation was canceled by the user.\r\n"}};
   bool is_admin = true;
-  std::string module_path = "C:\\Apps\\Tarvex\\tarvex.exe";
-  std::string system_folder = "C:\\Windows\\system32";
-  std::string user_sid = "S-1-5-21-1004336348-1177238915-682003330-1001";
+  std::string module_path = "C:\\Apps\\Tarvex\\tarvex.exe", system_folder = "C:\\Windows\\system32",
+              user_sid = "S-1-5-21-1004336348-1177238915-682003330-1001";
   Dword tick = 5000;
-  std::int64_t now = 1796526317;  // 2026-12-06 03:05:17 UTC
-  std::int64_t local_offset_seconds = 0;
-  // When set, an open asking for other rights than these is refused, as
-  // Windows refuses rights an unelevated caller does not hold.
+  std::int64_t now = 1796526317, local_offset_seconds = 0;  // 2026-12-06 03:05:17 UTC
+  // When set, an open asking for other rights is refused, as for an unelevated caller.
   std::optional<Dword> manager_access, service_access;
-  // Runs before every operation, with its name: the world may change between calls.
-  std::function<void(const std::string&)> before_call;
-  // Runs when a program starts, with its path and its command line (or the
-  // shell's parameters): what the program does to the machine.
+  std::function<void(const std::string&)> before_call;  // with the operation's name
+  // When a program starts, with its path and command line (or the shell's parameters).
   std::function<void(const std::string&, const std::string&)> on_launch;
-
-  std::vector<std::string> launches;          // command lines
+  std::vector<std::string> launches, debug_output;
   std::vector<std::u16string> message_boxes;  // caption|text|type, the type as one character
-  std::vector<std::string> debug_output;
 
   ScHandle OpenSCManagerW(const char16_t* machine, const char16_t* database, Dword access) override {
     EXPECT_TRUE(machine == nullptr && database == nullptr);
@@ -161,8 +144,7 @@ class SimulatedWindows : public WindowsApi {
     service->service->start_requested_at = tick;
     return true;
   }
-  // As Windows does: records from the front of the buffer, names from the
-  // back; what does not fit is left for the resume position.
+  // Records from the buffer's front, names from its back; what does not fit waits at the resume position.
   bool EnumServicesStatusExW(ScHandle manager, Dword level, Dword type, Dword state, std::uint8_t* buffer,
                              Dword size, Dword* needed, Dword* returned, Dword* resume,
                              const char16_t* group) override {
@@ -199,7 +181,7 @@ class SimulatedWindows : public WindowsApi {
                 startup.show_window == kSwHide);
     const std::string line(command_line);
     launches.push_back(line);
-    // The program is the application named, or the quoted text that opens the line, or its first word.
+    // The application named, or the line's quoted start, or its first word.
     const auto found = programs.find(application != nullptr ? std::string(application)
                                      : line[0] == '"'       ? line.substr(1, line.find('"', 1) - 1)
                                                             : line.substr(0, line.find(' ')));
@@ -224,8 +206,7 @@ class SimulatedWindows : public WindowsApi {
     return Release(handle);
   }
 
-  // The user accepts the prompt unless `fail` plans kErrorCancelled. Only
-  // SEE_MASK_NOCLOSEPROCESS hands the process over.
+  // Only SEE_MASK_NOCLOSEPROCESS hands the process over.
   bool ShellExecuteExA(ShellExecuteInfo* info) override {
     EXPECT_TRUE(info->window == nullptr && info->verb == std::string("runas") && info->directory == nullptr &&
                 info->show == kSwHide);
@@ -241,7 +222,6 @@ class SimulatedWindows : public WindowsApi {
     return Fails("MessageBoxW") ? 0 : 1;  // IDOK, the only button
   }
 
-  // Only the Administrators group, S-1-5-32-544, is known.
   bool AllocateAndInitializeSid(const SidIdentifierAuthority& authority, std::uint8_t count, Dword rid0,
                                 Dword rid1, Dword rid2, Dword rid3, Dword rid4, Dword rid5, Dword rid6,
                                 Dword rid7, Sid* sid) override {
@@ -285,7 +265,6 @@ class SimulatedWindows : public WindowsApi {
     *descriptor = failing ? nullptr : Hand(SecurityDescriptorObject{text});
     return !failing;
   }
-  // A folder belongs to the user unless `folder_owners` says otherwise.
   Dword GetSecurityInfo(Handle handle, Dword object_type, Dword information, Sid* owner,
                         SecurityDescriptor* descriptor) override {
     EXPECT_TRUE(object_type == kSeFileObject && information == kOwnerSecurityInformation);
@@ -311,8 +290,7 @@ class SimulatedWindows : public WindowsApi {
   void LocalFree(void* memory) override { Release(memory); }
   Dword GetLastError() override { return last_error_; }
 
-  // A path that does not fit is cut to the buffer, terminator included, and
-  // the buffer's size is returned, as Windows does since Vista.
+  // A path that does not fit is cut to the buffer, terminator included, and the buffer's size returned.
   Dword GetModuleFileNameA(ModuleHandle module, char* buffer, Dword size) override {
     EXPECT_EQ(module, nullptr);
     if (Fails("GetModuleFileNameA")) return 0;
@@ -336,7 +314,6 @@ class SimulatedWindows : public WindowsApi {
     file_security[path] = descriptor != nullptr ? descriptor->sddl : "inherited";
     return folders.insert(path).second;
   }
-  // A file still open is not deleted: no opener shares deletion.
   bool DeleteFileA(const char* path) override {
     return !Fails("DeleteFileA") && (open_files_[path] == 0 || Error(kErrorSharingViolation)) &&
            (files.erase(path) != 0 || Error(kErrorFileNotFound));
@@ -349,11 +326,8 @@ class SimulatedWindows : public WindowsApi {
   }
   Handle CreateFileA(const char* path, Dword access, Dword share, SecurityDescriptor descriptor,
                      Dword disposition, Dword flags) override {
-    // A file is only ever created new, for writing, shared for reading and
-    // writing only. A folder is opened as it is (a junction itself, not where
-    // it leads), to be listed (an access that takes part in sharing), its
-    // owner and attributes read, and shared for anything but deletion, so
-    // nobody can rename or replace it while it is held.
+    // A file is only created new, to be written; a folder opened as it is (not where a junction leads),
+    // to be listed (an access that takes part in sharing) and its owner read. Neither shares deletion.
     const bool folder = disposition == kOpenExisting;
     EXPECT_EQ(share, kFileShareRead | kFileShareWrite);
     EXPECT_TRUE(
@@ -403,15 +377,13 @@ class SimulatedWindows : public WindowsApi {
     descriptors_.erase(descriptor);
     return 0;
   }
-  // The log is only ever appended to.
   FileHandle FileOpen(const char* path, FileOpenMode mode) override {
     EXPECT_EQ(mode, FileOpenMode::kAppendText);
     if (Fails("FileOpen") || !ParentExists(path) || folders.count(path) != 0) return nullptr;
     files[path];  // created if missing; a long log is not copied at every line
     return Hand(FileObject{path});
   }
-  // Text mode: every line feed is stored as CR LF. Answers how many of the
-  // given bytes were stored.
+  // Text mode stores a line feed as CR LF. Answers how many of the given bytes were stored.
   std::size_t FileWrite(FileHandle file, const char* data, std::size_t size) override {
     if (Fails("FileWrite") || !Use(file)) return 0;
     const auto limit = size_limits.find(file->path);
@@ -425,7 +397,7 @@ class SimulatedWindows : public WindowsApi {
     return written;
   }
   int FileFlush(FileHandle file) override { return Fails("FileFlush") || !Use(file) ? -1 : 0; }
-  // A planned failure (data that never reached the disk) still gives the stream back, as fclose does.
+  // A planned failure still gives the stream back, as fclose does.
   int FileClose(FileHandle file) override {
     const bool failing = Fails("FileClose");
     const bool open = Use(file);
@@ -457,7 +429,6 @@ class SimulatedWindows : public WindowsApi {
   }
 
  protected:
-  // Counts the call, and fails or throws as planned.
   bool Fails(const std::string& operation) {
     if (before_call) before_call(operation);
     const int call = ++calls[operation];
@@ -476,7 +447,6 @@ class SimulatedWindows : public WindowsApi {
     open_[owned.get()] = owned;
     return owned.get();
   }
-  // Texts go out by the address of their characters, which is what comes back.
   template <typename Text>
   typename Text::value_type* HandText(const Text& text) {
     auto owned = std::make_shared<Text>(text);
@@ -506,7 +476,7 @@ class SimulatedWindows : public WindowsApi {
     const Dword ran = tick - process->started_at;
     return ran < process->runs_ms ? process->runs_ms - ran : 0;
   }
-  // A drive ("C:") always exists, and so does the current drive's root ("\\wg").
+  // A drive ("C:") and the current drive's root ("\\wg") always exist.
   bool ParentExists(const std::string& path) const {
     const std::string folded = Fold(path);
     const std::string parent = folded.substr(0, folded.rfind('\\'));
@@ -517,8 +487,8 @@ class SimulatedWindows : public WindowsApi {
   Dword last_error_ = 0;
   KernelObject current_process_{0, 0};
   SidObject user_sid_;
-  std::map<int, std::pair<Handle, int>> descriptors_;  // C runtime descriptor: its handle and flags
-  PathMap<int> open_files_;                            // handles open on each created file
+  std::map<int, std::pair<Handle, int>> descriptors_;  // a descriptor's handle and flags
+  PathMap<int> open_files_;
   int next_descriptor_ = 3;
 };
 
@@ -533,9 +503,8 @@ inline SimulatedService* FindService(SimulatedWindows& windows, const std::strin
   return nullptr;
 }
 
-// What a successful wireguard.exe does: "/installtunnelservice" creates the
-// service named after the file's base name, unless the file is missing;
-// "/uninstalltunnelservice" deletes the tunnel's service.
+// What a successful wireguard.exe does: "/installtunnelservice" creates the service named after the
+// file's base name, if the file exists; "/uninstalltunnelservice" deletes it.
 inline void ActAsWireGuard(SimulatedWindows& windows, const std::string& line) {
   const std::size_t install = line.find("/installtunnelservice \""),
                     uninstall = line.find("/uninstalltunnelservice ");
@@ -554,9 +523,7 @@ inline void ActAsWireGuard(SimulatedWindows& windows, const std::string& line) {
   }
 }
 
-// A machine ready for tunnels: a bundled wireguard.exe (0.8 s) that acts as
-// the real one while its exit code is 0, netsh (50 ms) in the system folder,
-// and "TEMP".
+// A bundled wireguard.exe (0.8 s) that acts as the real one while its exit code is 0, netsh (50 ms), TEMP.
 inline void EquipForTunnels(SimulatedWindows& windows) {
   windows.files[kWireGuardExe] = "";
   windows.programs[kWireGuardExe] = {0, 800};

@@ -7,9 +7,7 @@
 
 namespace tarvex {
 
-// The user reads why the prompt comes, then accepts it (or not); the
-// elevated program's outcome is not ours to judge, and it may hold the call
-// for 30 s at most. A refusal, and only a refusal, is explained in a second box.
+// The prompt is explained first, a refusal (only a refusal) after; the program's outcome is not judged.
 TEST_F(PluginTest, RunElevatedCommand_ExplainsThePromptAndWaitsAtMostThirtySeconds) {
   const std::string program = "C:\\Program Files\\WireGuard\\wireguard.exe", parameters = "/x \"a b\"";
   const std::string command = "RunElevatedCommand - Command: " + program + " Params: " + parameters;
@@ -52,8 +50,7 @@ TEST_F(PluginTest, RunElevatedCommand_ExplainsThePromptAndWaitsAtMostThirtySecon
   }
 }
 
-// The calling thread's token must hold the enabled Administrators group; a
-// check that fails counts as no.
+// A check that fails counts as no.
 TEST_F(PluginTest, IsRunningAsAdminAndGetErrorMessageAskTheSystem) {
   EXPECT_TRUE(plugin.IsRunningAsAdmin());
   windows.is_admin = false;
@@ -71,9 +68,7 @@ TEST_F(PluginTest, IsRunningAsAdminAndGetErrorMessageAskTheSystem) {
   EXPECT_EQ(plugin.GetErrorMessage(0xE0001234), "");
 }
 
-// Every line opens, appends in text mode, flushes and closes; a line that
-// cannot be written (no APPDATA, no file, no time) is dropped quietly, and an
-// exception is reported to the debugger.
+// A line that cannot be written is dropped quietly; an exception is reported to the debugger.
 TEST_F(PluginTest, Log_AppendsTimestampedLinesInLocalTimeAndDropsWhatCannotBeWritten) {
   plugin.Log("first");
   windows.local_offset_seconds = -4 * 3600;
@@ -105,10 +100,8 @@ TEST_F(PluginTest, Log_AppendsTimestampedLinesInLocalTimeAndDropsWhatCannotBeWri
   EXPECT_THAT(windows.debug_output, ElementsAre("WindowsVpnPlugin log error: std::bad_alloc"));
 }
 
-// A copy shipped with the application wins over a system installation, and
-// the search runs afresh on every call. A module path that could not be read,
-// or was cut short, names no folder of ours: a "\bin\wireguard.exe" at the
-// drive's root or in some other folder is never taken for the bundled copy.
+// The search runs afresh on every call. A module path that could not be read, or was cut short, names no
+// folder of ours.
 TEST_F(PluginTest, FindWireGuardExecutable_PrefersTheBundledCopyThenAssetsThenTheSystemFolders) {
   const std::string found = "FindWireGuardExecutable - Found ";
   const char* const candidates[] = {
@@ -143,8 +136,6 @@ TEST_F(PluginTest, FindWireGuardExecutable_PrefersTheBundledCopyThenAssetsThenTh
   EXPECT_EQ(plugin.FindWireGuardExecutable(), "tarvex.exe\\bin\\wireguard.exe");
 }
 
-// A child whose exit code cannot be known never reads as a success; an
-// exception in the wait still closes both handles.
 TEST_F(PluginTest, RunHiddenCommand_AnUnknownExitCodeIsNoSuccess) {
   const ChildProcessOutcome missing = RunHiddenCommand(windows, "netsh advfirewall show", 5000);
   EXPECT_TRUE(!missing.started && missing.error == 2u && missing.exit_code == 0xFFFFFFFFu);
@@ -154,8 +145,7 @@ TEST_F(PluginTest, RunHiddenCommand_AnUnknownExitCodeIsNoSuccess) {
   EXPECT_THROW(RunHiddenCommand(windows, "netsh", 5000, std::string(kNetshExe)), std::bad_alloc);
 }
 
-// Each parser takes the first line that fits: for the endpoint, the text
-// after the last ':' (not checked), logged.
+// For the endpoint, the text after the last ':' (not checked), logged.
 TEST_F(PluginTest, ConfigFields_EachParserTakesTheFirstLineThatFits) {
   // clang-format off
   const struct { const char* key; /* null: the endpoint port */ const char *config, *value; } examples[] = {
@@ -188,9 +178,7 @@ TEST_F(PluginTest, ConfigFields_EachParserTakesTheFirstLineThatFits) {
   }
 }
 
-// Names widen by sign extension and narrow to the low byte; each malformed
-// sequence becomes one U+FFFD. The inputs lie in buffers of their exact size,
-// so a read past the end shows under the sanitizers.
+// Each malformed sequence becomes one U+FFFD. Inputs lie in buffers of their exact size, for the sanitizers.
 TEST(TextConversionTest, NamesAndMalformedText) {
   EXPECT_EQ(WidenName("a\x7F\x80\xFF"), u"a\x7F\xFF80\xFFFF");
   EXPECT_EQ(NarrowName(u"a\u00e9\xFF80\u2022"), "a\xE9\x80\x22");

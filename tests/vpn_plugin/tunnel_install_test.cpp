@@ -39,9 +39,7 @@ Given Exits(Dword code, Dword runs_ms = 0) {
 }
 Lines Exit(const std::string& code) { return {kTry + "wireguard.exe failed with exit code: " + code}; }
 
-// An earlier service of the tunnel goes first, with its rules; an
-// administrator whose install failed is not prompted; an accepted prompt
-// counts as an install, and the service start tells the truth.
+// An earlier service goes first, with its rules; an administrator whose install failed is not prompted.
 using InstallTest = RoadTest;
 TEST_P(InstallTest, FollowsItsRoad) {
   windows.files[kOfficeConf] = kConfig;  // as the creation leaves it
@@ -76,9 +74,7 @@ INSTANTIATE_TEST_SUITE_P(Roads, InstallTest, ::testing::ValuesIn(std::vector<Roa
      {kInstalling[0], kInstall + "Exception: std::bad_alloc"}, {}}}));
 // clang-format on
 
-// Asked with no more rights than it needs: a service the manager does not
-// know needs no program, one that cannot be opened counts as absent, and
-// without the manager the removal runs anyway. Its exit code is not looked at.
+// With no more rights than it needs; without the manager the removal runs anyway, its exit code unread.
 using UninstallTest = RoadTest;
 TEST_P(UninstallTest, FollowsItsRoad) {
   windows.manager_access = kScManagerConnect;
@@ -100,9 +96,7 @@ INSTANTIATE_TEST_SUITE_P(Roads, UninstallTest, ::testing::ValuesIn(std::vector<R
      {}}}));
 // clang-format on
 
-// A child process holds the call for at most its limit: 10 s for the
-// install, 5 s for the removal and for each netsh, 30 s for the elevated
-// install. A slow one is left running and the call goes on.
+// A child process holds the call for at most its limit; a slow one is left running.
 TEST_F(PluginTest, EachChildProcessIsWaitedForUpToItsLimit) {
   const std::map<std::string, std::function<bool()>> operations = {
       {"install", [this] { return plugin.TryInstallTunnel(kWireGuardExe, kOfficeConf); }},
@@ -128,12 +122,8 @@ TEST_F(PluginTest, EachChildProcessIsWaitedForUpToItsLimit) {
   }
 }
 
-// The creation's own lines. The file holds the private key: it is created
-// new, readable by SYSTEM, the administrators and the user only, in a wg
-// folder made the same way and held until the install has returned. A folder
-// that cannot be checked is not used; a file that cannot be written whole is
-// not left behind (a cut configuration is no tunnel), nor one someone made
-// right before it; owners close whatever an exception cut short.
+// The file holds the private key: created new, for SYSTEM, the administrators and the user only, in a wg
+// folder made so and held until the install returned. A file not written whole is not left behind.
 using CreationTest = RoadTest;
 TEST_P(CreationTest, FollowsItsRoad) {
   bool folder_held = false;  // the wg folder is the only handle open while wireguard.exe starts
@@ -216,10 +206,8 @@ INSTANTIATE_TEST_SUITE_P(Roads, CreationTest, ::testing::ValuesIn(std::vector<Ro
     {"ThrowsOpeningTheStream", Failing("FdOpen", kThrows, 1), false, kThrown, {}}}));
 // clang-format on
 
-// Only a folder that SYSTEM, the administrators or this user made, and that
-// leads nowhere else, is written or deleted in: anyone may make "wg" in a
-// shared TEMP and then swap the files in it. In a trusted one, a file left
-// behind is replaced by a new one.
+// Anyone may make "wg" in a shared TEMP: only one SYSTEM, the administrators or the user made, and no
+// junction, is written or deleted in. There a file left behind is replaced.
 TEST_F(PluginTest, TheWgFolderIsUsedOnlyWhenNoOtherUserCanHaveMadeIt) {
   // clang-format off
   const struct { const char* owner; /* null: the user */ bool junction, used; } cases[] = {
