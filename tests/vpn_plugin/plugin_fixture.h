@@ -93,15 +93,14 @@ inline Lines AddRulesLines(const std::string& rule_set) {
                {kAdd + "All firewall rules added for: " + rule_set}});
 }
 
-// Adds each reply to `replies` as "<tag><reply>": "true", "false", "CODE: message",
-// "not implemented", or "unanswered" for a result destroyed without one. A
-// success throws when `throws` is set, as a reply that cannot be sent would.
+// Adds each reply to `replies` as "<tag><reply>": "true", "false", "CODE: message", "not implemented", or
+// "unanswered" for a result destroyed without one. A success throws when `throws` is set.
 class RecordedResult : public flutter::MethodResult<EncodableValue> {
  public:
   RecordedResult(Lines* replies, std::string tag = "", bool throws = false)
       : replies_(replies), tag_(std::move(tag)), throws_(throws) {}
   ~RecordedResult() override {
-    if (!answered_) replies_->push_back(tag_ + "unanswered");
+    if (!answered_) Add("unanswered");
   }
 
  protected:
@@ -109,9 +108,8 @@ class RecordedResult : public flutter::MethodResult<EncodableValue> {
     if (throws_) throw std::runtime_error("reply failed");
     Add(*value->TryGet<bool>() ? "true" : "false");
   }
-  void ErrorInternal(const std::string& code, const std::string& message,
-                     const EncodableValue* details) override {
-    Add(code + ": " + message + (details != nullptr ? " (with details)" : ""));
+  void ErrorInternal(const std::string& code, const std::string& message, const EncodableValue*) override {
+    Add(code + ": " + message);
   }
   void NotImplementedInternal() override { Add("not implemented"); }
 
@@ -122,8 +120,7 @@ class RecordedResult : public flutter::MethodResult<EncodableValue> {
   }
   Lines* replies_;
   std::string tag_;
-  bool throws_;
-  bool answered_ = false;
+  bool throws_, answered_ = false;
 };
 
 // A plugin on a simulated machine equipped for tunnels. Every test ends with
@@ -133,7 +130,6 @@ class PluginTest : public ::testing::Test {
   PluginTest() { EquipForTunnels(windows); }
   void TearDown() override { EXPECT_EQ(windows.OpenHandles(), 0u) << "a handle or buffer was left open"; }
 
-  // The log's lines from the `first`-th on.
   Lines Log(std::size_t first = 0) const {
     const Lines lines = LogLinesOf(windows);
     return Lines(lines.begin() + static_cast<std::ptrdiff_t>(std::min(first, lines.size())), lines.end());
