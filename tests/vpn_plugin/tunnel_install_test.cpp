@@ -223,9 +223,15 @@ TEST_F(PluginTest, TheWgFolderIsUsedOnlyWhenNoOtherUserCanHaveMadeIt) {
     windows.file_security[kOfficeConf] = "D:(A;;FA;;;WD)";
     windows.services.clear();  // the removal skips the service
 
+    std::size_t held_at_delete = 0;  // the folder stays open until its file is gone
+    windows.before_call = [&](const std::string& operation) {
+      held_at_delete = operation == "DeleteFileA" ? windows.OpenHandles() : held_at_delete;
+    };
     const std::size_t before = Log().size();
     EXPECT_TRUE(plugin.RemoveWindowsVPNTunnel("office"));
+    windows.before_call = nullptr;
     EXPECT_EQ(windows.files.count(kOfficeConf), c.used ? 0u : 1u) << c.owner << c.junction;
+    EXPECT_EQ(held_at_delete, c.used ? 1u : 0u) << c.owner << c.junction;
     EXPECT_EQ(Log(before).size(), c.used ? 5u : 4u);  // an unused folder is passed over without a line
     windows.files[kOfficeConf] = "left";
     EXPECT_EQ(plugin.CreateWireGuardTunnel("a", "office"), c.used) << c.owner << c.junction;
