@@ -126,10 +126,7 @@ class DiskLogWindows : public SimulatedWindows {
 // installed yet and no service exists: a first install. The log is kept in
 // memory, or in the real file `disk_log` when it is not empty.
 std::unique_ptr<SimulatedWindows> FreshMachine(const std::string& disk_log) {
-  auto machine =
-      disk_log.empty() ? std::make_unique<SimulatedWindows>() : std::make_unique<DiskLogWindows>(disk_log);
-  EquipForTunnels(*machine);
-  return machine;
+  return disk_log.empty() ? std::make_unique<SimulatedWindows>() : std::make_unique<DiskLogWindows>(disk_log);
 }
 
 // The plugin on a fresh machine, registered on a stand-in engine's messenger,

@@ -16,14 +16,15 @@ const std::string kFoundRunning = "CheckWireGuardServices - Found running WireGu
 TEST_F(PluginTest, HandleMethodCall_RoutesExactNamesOnly) {
   for (const char* name : {"IsConnected", "isconnected", "isConnecte", "isConnected ", "stoptunnel", ""}) {
     EXPECT_EQ(Call(name), "not implemented") << name;
-    EXPECT_EQ(Last(1)[0], "HandleMethodCall called: " + std::string(name));
+    EXPECT_EQ(Back(), "HandleMethodCall called: " + std::string(name));
   }
   EXPECT_EQ(Call("isConnected\r\n[2026-01-01 00:00:00] forged\\"), "not implemented");
-  EXPECT_EQ(Last(1)[0], "HandleMethodCall called: isConnected\\x0D\\x0A[2026-01-01 00:00:00] forged\\x5C");
+  EXPECT_EQ(Back(), "HandleMethodCall called: isConnected\\x0D\\x0A[2026-01-01 00:00:00] forged\\x5C");
   Lines replies;
+  const std::size_t before = Log().size();
   plugin.HandleMethodCall({"isConnected", nullptr}, std::make_unique<RecordedResult>(&replies, "", true));
   EXPECT_THAT(replies, ElementsAre("CHECK_CONNECTION_ERROR: Failed to check connection: reply failed"));
-  EXPECT_THAT(Last(6),
+  EXPECT_THAT(Log(before),
               ElementsAre("HandleMethodCall called: isConnected", "IsConnected called",
                           "CheckWindowsVPNConnection called", kCheck + "No WireGuard connections found",
                           "IsConnected - Connection status: false", "IsConnected - Exception: reply failed"));
@@ -81,11 +82,11 @@ TEST_F(PluginTest, IsVPNConnected_AsksTheServiceOfTheId) {
     tunnel.state = c.state;
     c.given(windows);
     EXPECT_EQ(plugin.IsVPNConnected("\x80"), c.connected) << c.line;
-    EXPECT_EQ(Last(1)[0], c.line);
+    EXPECT_EQ(Back(), c.line);
   }
   windows.fail.clear();
   EXPECT_FALSE(plugin.IsVPNConnected("missing"));
-  EXPECT_EQ(Last(1)[0], kAsk + "missing not found");
+  EXPECT_EQ(Back(), kAsk + "missing not found");
   EXPECT_EQ(Log().size(), std::size(cases) + 1);
 }
 
@@ -97,25 +98,17 @@ TEST_F(PluginTest, CheckWireGuardServices_SearchesAllServicesForARunningTunnel) 
                       Dword type = kServiceWin32OwnProcess) {
     return [=](SimulatedWindows& w) { w.AddService(name, state, type).start_ms = 0xFFFFFFFF; };
   };
-  // `count` more services appear before each call that follows the `from`-th to the `until`-th.
-  const auto grow = [](int from, int until, int count) {
+  // `count` services `name` appear before each fetch that follows the `from`-th to the `until`-th.
+  const auto grow = [](int from, int until, int count, std::u16string name = u"Stopped",
+                       Dword state = kServiceStopped) {
     return [=](SimulatedWindows& w) {
-      w.before_call = [&w, from, until, count](const std::string& operation) {
+      w.before_call = [=, &w](const std::string& operation) {
         const int made = operation == "EnumServicesStatusExW" ? w.calls[operation] : 0;
-        for (int i = 0; made >= from && made <= until && i < count; ++i) {
-          w.AddService(u"Stopped", kServiceStopped);
-        }
+        for (int i = 0; made >= from && made <= until && i < count; ++i) w.AddService(name, state);
       };
     };
   };
   const Given three = Both(Both(add(u"A", 1), add(u"B", 1)), add(u"C", 1));
-  const Given late = [](SimulatedWindows& w) {
-    w.before_call = [&w](const std::string& operation) {
-      if (operation == "EnumServicesStatusExW" && w.calls[operation] == 1) {
-        w.AddService(u"WireGuardTunnel$tarvex_new", kServiceRunning);
-      }
-    };
-  };
   // clang-format off
   const struct { Given given; bool found; int calls; Lines lines; } cases[] = {
       {Nothing, false, 1, {}},
@@ -126,7 +119,8 @@ TEST_F(PluginTest, CheckWireGuardServices_SearchesAllServicesForARunningTunnel) 
        false, 2, {}},
       {add(u"tarvex_caf\xFFE9", kServiceRunning, kServiceWin32ShareProcess), true, 2,
        {kFoundRunning + "tarvex_caf\xE9"}},
-      {Both(three, late), true, 3, {kFoundRunning + "WireGuardTunnel$tarvex_new"}},
+      {Both(three, grow(1, 1, 1, u"WireGuardTunnel$tarvex_new", kServiceRunning)), true, 3,
+       {kFoundRunning + "WireGuardTunnel$tarvex_new"}},
       {Both(Both(add(u"tarvex_early"), three), grow(1, 99, 1)), true, 2, {kFoundRunning + "tarvex_early"}},
       {Both(three, grow(1, 1, 2)), false, 3, {}},
       {Both(three, grow(1, 99, 1)), false, 9, {}},
@@ -134,9 +128,8 @@ TEST_F(PluginTest, CheckWireGuardServices_SearchesAllServicesForARunningTunnel) 
        {"CheckWireGuardServices - Exception: std::bad_alloc"}},
       {Both(add(u"tarvex_a"), Failing("EnumServicesStatusExW", kErrorAccessDenied, 2)), false, 2, {}},
       {Failing("OpenSCManagerW", kErrorAccessDenied), false, 0,
-       {"CheckWireGuardServices - Failed to open service manager"}},
-      // clang-format on
-  };
+       {"CheckWireGuardServices - Failed to open service manager"}}};
+  // clang-format on
   for (const auto& c : cases) {
     windows.services.clear();
     windows.calls.clear();

@@ -123,21 +123,16 @@ class RecordedResult : public flutter::MethodResult<EncodableValue> {
   bool throws_, answered_ = false;
 };
 
-// A plugin on a simulated machine equipped for tunnels. Every test ends with
-// nothing left open.
+// A plugin on a simulated machine. Every test ends with nothing left open.
 class PluginTest : public ::testing::Test {
  protected:
-  PluginTest() { EquipForTunnels(windows); }
   void TearDown() override { EXPECT_EQ(windows.OpenHandles(), 0u) << "a handle or buffer was left open"; }
 
   Lines Log(std::size_t first = 0) const {
     const Lines lines = LogLinesOf(windows);
     return Lines(lines.begin() + static_cast<std::ptrdiff_t>(std::min(first, lines.size())), lines.end());
   }
-  Lines Last(std::size_t count) const {
-    const Lines lines = Log();
-    return Lines(lines.end() - static_cast<std::ptrdiff_t>(std::min(count, lines.size())), lines.end());
-  }
+  std::string Back(std::ptrdiff_t count = 1) const { return Log().end()[-count]; }
   std::string Call(const std::string& method, std::optional<EncodableValue> arguments = std::nullopt) {
     Lines replies;
     plugin.HandleMethodCall({method, arguments ? std::make_unique<EncodableValue>(*arguments) : nullptr},

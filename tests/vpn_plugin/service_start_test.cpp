@@ -4,27 +4,24 @@ namespace tarvex {
 
 // Queries every 500 ms, the last at 30.5 s, across the tick count's wrap.
 TEST_F(PluginTest, StartWireGuardService_AnswersAndLogsHowTheServiceBehaved) {
+  // start-pending so long after the request, then `after_start`
   // clang-format off
   const struct {
-    Dword state, start_ms, after_start;  // before the request, then start-pending so long, then this
     Given given; bool started; int queries; const char* last_line;
+    Dword start_ms = 0, after_start = kServiceRunning, state = kServiceStopped;
   } cases[] = {
-      {kServiceStopped, 2000, kServiceRunning, Nothing, true, 5, "Service started successfully"},
-      {kServiceRunning, 0, kServiceRunning, Nothing, true, 1, "Service started successfully"},
-      {kServiceStopped, 1000, kServiceStopped, Nothing, false, 3, "Service failed to start"},
-      {kServiceStopped, 29900, kServiceRunning, Nothing, true, 61, "Service started successfully"},
-      {kServiceStopped, 30500, kServiceRunning, Nothing, true, 62, "Service started successfully"},
-      {kServiceStopped, 30501, kServiceRunning, Nothing, false, 62, "Service start timeout"},
-      {kServiceStopped, 0, kServiceRunning, Failing("QueryServiceStatus", kErrorAccessDenied), false, 1,
-       "Failed to query service status"},
-      {kServiceStopped, 5000, kServiceRunning, Failing("QueryServiceStatus", kThrows), false, 1,
-       "Exception: std::bad_alloc"},
-      {kServiceStopped, 0, kServiceRunning, Failing("StartServiceW", kErrorAccessDenied), false, 0,
-       "Failed to start service: Access is denied.\r\n"},
-      {kServiceStopped, 0, kServiceRunning, Failing("OpenServiceW", kErrorAccessDenied), false, 0,
+      {Nothing, true, 5, "Service started successfully", 2000},
+      {Nothing, true, 1, "Service started successfully", 0, kServiceRunning, kServiceRunning},
+      {Nothing, false, 3, "Service failed to start", 1000, kServiceStopped},
+      {Nothing, true, 61, "Service started successfully", 29900},
+      {Nothing, true, 62, "Service started successfully", 30500},
+      {Nothing, false, 62, "Service start timeout", 30501},
+      {Failing("QueryServiceStatus", kErrorAccessDenied), false, 1, "Failed to query service status"},
+      {Failing("QueryServiceStatus", kThrows), false, 1, "Exception: std::bad_alloc", 5000},
+      {Failing("StartServiceW", kErrorAccessDenied), false, 0, "Failed to start service: Access is denied.\r\n"},
+      {Failing("OpenServiceW", kErrorAccessDenied), false, 0,
        "Failed to open service: WireGuardTunnel$tarvex_office"},
-      {kServiceStopped, 0, kServiceRunning, Failing("OpenSCManagerW", kErrorAccessDenied), false, 0,
-       "Failed to open service manager"}};
+      {Failing("OpenSCManagerW", kErrorAccessDenied), false, 0, "Failed to open service manager"}};
   // clang-format on
   windows.manager_access = kScManagerConnect;
   windows.service_access = kServiceQueryStatus | kServiceStart;
@@ -53,26 +50,20 @@ TEST_F(PluginTest, IsWireGuardDriverInstalled_ListsEveryDriverServicePresent) {
   windows.manager_access = kScManagerEnumerateService;
   windows.service_access = kServiceQueryStatus;
   const std::string found = "IsWireGuardDriverInstalled - Found driver service: ";
+  const std::string none = "IsWireGuardDriverInstalled - WireGuard driver not found";
   // clang-format off
   const struct { Given given; bool installed; Lines lines; /* after "Checking driver status" */ } cases[] = {
-      {Nothing, false, {"IsWireGuardDriverInstalled - WireGuard driver not found"}},
+      {Nothing, false, {none}},
       {[](SimulatedWindows& w) { w.AddService(u"WireGuard", kServiceStopped); }, true, {found + "WireGuard"}},
       {[](SimulatedWindows& w) {
          w.AddService(u"wg-nt-driver", kServiceRunning, kServiceKernelDriver);
          w.AddService(u"wintun", kServiceStopped, kServiceKernelDriver);
-       },
-       true,
-       {found + "WireGuard", found + "wintun", found + "wg-nt-driver"}},
-      {Failing("QueryServiceStatus", kErrorAccessDenied),
-       false,
-       {"IsWireGuardDriverInstalled - WireGuard driver not found"}},
-      {Failing("OpenServiceW", kThrows, 3),
-       false,
+       }, true, {found + "WireGuard", found + "wintun", found + "wg-nt-driver"}},
+      {Failing("QueryServiceStatus", kErrorAccessDenied), false, {none}},
+      {Failing("OpenServiceW", kThrows, 3), false,
        {found + "WireGuard", found + "wintun", "IsWireGuardDriverInstalled - Exception: std::bad_alloc"}},
-      {Failing("OpenSCManagerW", kErrorAccessDenied),
-       false,
-       {"IsWireGuardDriverInstalled - Failed to open service manager"}},
-  };
+      {Failing("OpenSCManagerW", kErrorAccessDenied), false,
+       {"IsWireGuardDriverInstalled - Failed to open service manager"}}};
   // clang-format on
   for (const auto& c : cases) {
     windows.fail.clear();

@@ -39,10 +39,9 @@ using PathMap = std::map<std::string, Value, FoldedLess>;
 
 struct SimulatedService {
   std::u16string name;
-  Dword state;
-  Dword type = kServiceWin32OwnProcess;
-  Dword start_ms = 0, after_start = kServiceRunning;  // a start leaves it start-pending so long, then so
-  Dword start_requested_at = 0;
+  Dword state, type = kServiceWin32OwnProcess;
+  Dword start_ms = 0, after_start = kServiceRunning,
+        start_requested_at = 0;  // start-pending so long, then so
 };
 // What the handles point at; the plugin sees only the opaque pointers.
 struct ServiceObject {
@@ -56,7 +55,7 @@ struct KernelObject {  // a program's process, or a thread, token, file or folde
 struct SidObject {
   std::string text;
 };
-struct FileObject {  // a stream: text mode, and the descriptor it owns, if any
+struct FileObject {  // a stream, and the descriptor it owns, if any
   std::string path;
   bool text = true;
   int descriptor = -1;
@@ -66,8 +65,7 @@ struct SecurityDescriptorObject {
   SidObject owner{};
 };
 
-// A planned failure: the operation's `call`-th call (every call when 0) fails
-// with `error`, or throws std::bad_alloc when `error` is kThrows.
+// The operation's `call`-th call (every call when 0) fails with `error`, or throws std::bad_alloc.
 constexpr Dword kThrows = 0xFFFFFFFF;
 struct Failure {
   Dword error;
@@ -79,8 +77,15 @@ class SimulatedWindows : public WindowsApi {
  public:
   static constexpr const char* kAppData = "C:\\Users\\ana\\AppData\\Roaming";
 
+  SimulatedWindows();
   SimulatedService& AddService(std::u16string name, Dword state, Dword type = kServiceWin32OwnProcess) {
     return services.emplace_back(SimulatedService{std::move(name), state, type});
+  }
+  SimulatedService* FindService(const std::u16string& name) {
+    for (SimulatedService& service : services) {
+      if (Fold(service.name) == Fold(name)) return &service;
+    }
+    return nullptr;
   }
   std::size_t OpenHandles() const { return open_.size(); }
 
@@ -119,15 +124,12 @@ class SimulatedWindows : public WindowsApi {
     return Hand(ServiceObject{nullptr, access});
   }
   ScHandle OpenServiceW(ScHandle manager, const char16_t* name, Dword access) override {
-    const auto found = std::find_if(services.begin(), services.end(), [&](const SimulatedService& s) {
-      return Fold(s.name) == Fold(std::u16string(name));
-    });
-    if (!Use(manager) || Fails("OpenServiceW") ||
-        (found == services.end() && !Error(kErrorServiceDoesNotExist)) ||
+    SimulatedService* found = FindService(name);
+    if (!Use(manager) || Fails("OpenServiceW") || (found == nullptr && !Error(kErrorServiceDoesNotExist)) ||
         (service_access && access != *service_access && !Error(kErrorAccessDenied))) {
       return nullptr;
     }
-    return Hand(ServiceObject{&*found, access});
+    return Hand(ServiceObject{found, access});
   }
   bool QueryServiceStatus(ScHandle service, ServiceStatus* status) override {
     if (Fails("QueryServiceStatus") || !Allowed(service, kServiceQueryStatus)) return false;
@@ -496,27 +498,23 @@ constexpr const char* kWireGuardExe = "C:\\Apps\\Tarvex\\bin\\wireguard.exe";
 constexpr const char* kNetshExe = "C:\\Windows\\system32\\netsh.exe";
 constexpr const char* kTemp = "C:\\Users\\ana\\AppData\\Local\\Temp";
 
-inline SimulatedService* FindService(SimulatedWindows& windows, const std::string& name) {
-  for (SimulatedService& service : windows.services) {
-    if (Fold(service.name) == Fold(std::u16string(name.begin(), name.end()))) return &service;
-  }
-  return nullptr;
-}
-
 // What a successful wireguard.exe does: "/installtunnelservice" creates the service named after the
 // file's base name, if the file exists; "/uninstalltunnelservice" deletes it.
 inline void ActAsWireGuard(SimulatedWindows& windows, const std::string& line) {
   const std::size_t install = line.find("/installtunnelservice \""),
                     uninstall = line.find("/uninstalltunnelservice ");
+  const auto service = [](const std::string& name) {
+    return u"WireGuardTunnel$" + std::u16string(name.begin(), name.end());
+  };
   if (install != std::string::npos) {
     const std::string conf = line.substr(install + 23, line.size() - install - 24);
-    const std::string tunnel =
-        "WireGuardTunnel$" + conf.substr(conf.rfind('\\') + 1, conf.size() - conf.rfind('\\') - 6);
-    if (windows.files.count(conf) != 0 && FindService(windows, tunnel) == nullptr) {
-      windows.AddService(std::u16string(tunnel.begin(), tunnel.end()), kServiceStopped);
+    const std::u16string tunnel =
+        service(conf.substr(conf.rfind('\\') + 1, conf.size() - conf.rfind('\\') - 6));
+    if (windows.files.count(conf) != 0 && windows.FindService(tunnel) == nullptr) {
+      windows.AddService(tunnel, kServiceStopped);
     }
   } else if (uninstall != std::string::npos) {
-    const SimulatedService* gone = FindService(windows, "WireGuardTunnel$" + line.substr(uninstall + 24));
+    const SimulatedService* gone = windows.FindService(service(line.substr(uninstall + 24)));
     windows.services.erase(std::remove_if(windows.services.begin(), windows.services.end(),
                                           [&](const SimulatedService& s) { return &s == gone; }),
                            windows.services.end());
@@ -524,16 +522,14 @@ inline void ActAsWireGuard(SimulatedWindows& windows, const std::string& line) {
 }
 
 // A bundled wireguard.exe (0.8 s) that acts as the real one while its exit code is 0, netsh (50 ms), TEMP.
-inline void EquipForTunnels(SimulatedWindows& windows) {
-  windows.files[kWireGuardExe] = "";
-  windows.programs[kWireGuardExe] = {0, 800};
-  windows.programs[kNetshExe] = {0, 50};
-  windows.folders.insert(kTemp);
-  windows.env["TEMP"] = kTemp;
-  windows.on_launch = [&windows](const std::string& program, const std::string& line) {
-    if (program == kWireGuardExe && windows.programs.at(kWireGuardExe).exit_code == 0) {
-      ActAsWireGuard(windows, line);
-    }
+inline SimulatedWindows::SimulatedWindows() {
+  files[kWireGuardExe] = "";
+  programs[kWireGuardExe] = {0, 800};
+  programs[kNetshExe] = {0, 50};
+  folders.insert(kTemp);
+  env["TEMP"] = kTemp;
+  on_launch = [this](const std::string& program, const std::string& line) {
+    if (program == kWireGuardExe && programs.at(kWireGuardExe).exit_code == 0) ActAsWireGuard(*this, line);
   };
 }
 

@@ -173,8 +173,8 @@ TEST_F(PluginTest, ConfigFields_EachParserTakesTheFirstLineThatFits) {
     }
     EXPECT_EQ(plugin.ExtractEndpointPort(example.config), example.value ? example.value : "")
         << example.config;
-    EXPECT_EQ(Last(1)[0], example.value ? "ExtractEndpointPort - Found port: " + std::string(example.value)
-                                        : "ExtractEndpointPort - No endpoint port found in config");
+    EXPECT_EQ(Back(), example.value ? "ExtractEndpointPort - Found port: " + std::string(example.value)
+                                    : "ExtractEndpointPort - No endpoint port found in config");
   }
 }
 
