@@ -3,13 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <initializer_list>
-#include <memory>
-#include <optional>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "simulated_windows.h"
 #include "vpn_plugin/windows_vpn_plugin.h"
@@ -36,9 +30,8 @@ const std::string kNotFound = "FindWireGuardExecutable - WireGuard executable no
 const std::string kFoundBundled =
     "FindWireGuardExecutable - Found bundled at: C:\\Apps\\Tarvex\\bin\\wireguard.exe";
 
-// The next allocation through operator new on this thread throws
-// std::bad_alloc, as when memory runs out: the one failure the plugin's own
-// code can meet between two calls into Windows.
+// The next allocation through operator new on this thread throws std::bad_alloc, as when memory runs
+// out: the one failure the plugin's own code can meet between two calls into Windows.
 void FailNextAllocation();
 
 inline Lines Join(std::initializer_list<Lines> parts) {
@@ -47,8 +40,7 @@ inline Lines Join(std::initializer_list<Lines> parts) {
   return joined;
 }
 
-// The log's lines: text mode undone, each line's timestamp and the plugin's
-// prefix checked and stripped.
+// The log's lines: text mode undone, each line's timestamp and the plugin's prefix checked and stripped.
 inline Lines LogLinesOf(const SimulatedWindows& windows) {
   const std::string stamp = "[2026-12-06 03:05:17] WindowsVpnPlugin::";
   std::string text;
@@ -84,13 +76,9 @@ inline Lines AddressesAdded(const std::string& list) {
 }
 // For kConfig, in the order they come: the port is read before the program rules are added.
 inline Lines AddRulesLines(const std::string& rule_set) {
-  return Join({{kAdd + "Adding rules for: " + rule_set},
-               RemoveRulesLines(rule_set),
-               {Found("51820")},
-               kProgramsAdded,
-               PortsAdded("51820"),
-               AddressesAdded("10.66.66.2"),
-               {kAdd + "All firewall rules added for: " + rule_set}});
+  Lines lines = Join({RemoveRulesLines(rule_set), {Found("51820")}, kProgramsAdded, PortsAdded("51820")});
+  lines.insert(lines.begin(), kAdd + "Adding rules for: " + rule_set);
+  return Join({lines, AddressesAdded("10.66.66.2"), {kAdd + "All firewall rules added for: " + rule_set}});
 }
 
 // Adds each reply to `replies` as "<tag><reply>": "true", "false", "CODE: message", "not implemented", or
@@ -143,17 +131,16 @@ class PluginTest : public ::testing::Test {
     return Call("startTunnel", EncodableMap{{"networkId", id}, {"config", config}});
   }
   std::string Stop(const std::string& id) { return Call("stopTunnel", EncodableMap{{"networkId", id}}); }
-  // The programs started, in order: each command line, with a run of netsh
-  // commands as "netsh <count>" (the firewall's own tests read them).
+  // The programs started, in order: each command line, a run of netsh commands as "netsh <count>".
   Lines Programs() const {
     Lines programs;
     for (const std::string& line : windows.launches) {
-      if (line.rfind("netsh ", 0) != 0) {
-        programs.push_back(line);
-        continue;
+      const bool netsh = line.rfind("netsh ", 0) == 0;
+      if (!netsh || programs.empty() || programs.back().rfind("netsh ", 0) != 0) {
+        programs.push_back(netsh ? "netsh 0" : line);
       }
-      if (programs.empty() || programs.back().rfind("netsh ", 0) != 0) programs.push_back("netsh 0");
-      programs.back() = "netsh " + std::to_string(std::stoi(programs.back().substr(6)) + 1);
+      if (netsh)
+        programs.back() = "netsh " + std::to_string(std::atoi(programs.back().substr(6).c_str()) + 1);
     }
     return programs;
   }
@@ -174,8 +161,7 @@ inline Given Both(Given first, Given second) {
   return [=](SimulatedWindows& w) { first(w), second(w); };
 }
 
-// One road through an operation: what differs on the machine, then the
-// answer, the whole log and the programs started.
+// One road through an operation: what differs on the machine, the answer, the whole log, the programs.
 struct Road {
   const char* name;
   Given given;
