@@ -69,21 +69,18 @@ TEST_F(PluginTest, Log_AppendsTimestampedLinesInLocalTimeAndDropsWhatCannotBeWri
   plugin.Log("two\nlines");
   windows.local_offset_seconds = 0;
   EXPECT_EQ(windows.calls["FileFlush"], 2);
-  windows.env.erase("appdata");
-  plugin.Log("lost");
-  windows.env["APPDATA"] = "C:\\Missing";  // the folder cannot be made
-  plugin.Log("lost");
-  windows.env["APPDATA"] = SimulatedWindows::kAppData;
-  windows.fail = {{"DupEnv", {22}}};  // EINVAL
-  plugin.Log("lost");
-  windows.fail = {{"LocalTime64", {22}}};
-  plugin.Log("lost");
-  windows.fail = {{"FileWrite", {kThrows}}};
-  plugin.Log("lost");
-  windows.fail.clear();
-  windows.folders.insert(kLogPath);  // a folder named like the log
-  plugin.Log("lost");
-  windows.folders.erase(kLogPath);
+  // No APPDATA, one whose folder cannot be made, a folder named like the log, 22: EINVAL.
+  for (const Given& lost :
+       {Given([](SimulatedWindows& w) { w.env.erase("appdata"); }),
+        Given([](SimulatedWindows& w) { w.env["APPDATA"] = "C:\\Missing"; }),
+        Given([](SimulatedWindows& w) { w.folders.insert(kLogPath); }), Failing("DupEnv", 22),
+        Failing("LocalTime64", 22), Failing("FileWrite", kThrows)}) {
+    lost(windows);
+    plugin.Log("lost");
+    windows.env["APPDATA"] = SimulatedWindows::kAppData;
+    windows.folders.erase(kLogPath);
+    windows.fail.clear();
+  }
   plugin.Log("kept");
 
   EXPECT_EQ(windows.files.at(kLogPath),
