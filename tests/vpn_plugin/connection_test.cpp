@@ -67,10 +67,9 @@ TEST_F(PluginTest, IsVPNConnected_AsksTheServiceOfTheId) {
   const std::string asked = kAsk + "\x80 ";
   // clang-format off
   const struct { Dword state; Given given; bool connected; std::string line; } cases[] = {
-      {kServiceRunning, Nothing, true, asked + "status: RUNNING"},
-      {2, Nothing, false, asked + "status: NOT RUNNING"}, {3, Nothing, false, asked + "status: NOT RUNNING"},
-      {5, Nothing, false, asked + "status: NOT RUNNING"}, {6, Nothing, false, asked + "status: NOT RUNNING"},
-      {7, Nothing, false, asked + "status: NOT RUNNING"},
+      {kServiceRunning, Nothing, true, asked + "status: RUNNING"}, {2, Nothing, false, asked + "status: NOT RUNNING"},
+      {3, Nothing, false, asked + "status: NOT RUNNING"}, {5, Nothing, false, asked + "status: NOT RUNNING"},
+      {6, Nothing, false, asked + "status: NOT RUNNING"}, {7, Nothing, false, asked + "status: NOT RUNNING"},
       {kServiceRunning, Failing("OpenServiceW", kErrorAccessDenied), false, asked + "not found"},
       {kServiceRunning, Failing("QueryServiceStatus", kErrorAccessDenied), false,
        "IsVPNConnected - Failed to query service status"},

@@ -301,15 +301,14 @@ class SimulatedWindows : public WindowsApi {
                                      : (Error(kErrorInsufficientBuffer), size);
   }
   Dword GetFileAttributesA(const char* path) override {
-    if (Fails("GetFileAttributesA") ||
-        (!files.count(path) && !folders.count(path) && !Error(kErrorFileNotFound))) {
+    if (Fails("GetFileAttributesA") || (!Exists(path) && !Error(kErrorFileNotFound))) {
       return kInvalidFileAttributes;
     }
     return folders.count(path) != 0 ? kFileAttributeDirectory : kFileAttributeNormal;
   }
   bool CreateDirectoryA(const char* path, SecurityDescriptor descriptor) override {
     if (Fails("CreateDirectoryA") || (descriptor != nullptr && !Use(descriptor)) ||
-        ((files.count(path) || folders.count(path)) && !Error(kErrorAlreadyExists))) {
+        (Exists(path) && !Error(kErrorAlreadyExists))) {
       return false;
     }
     if (!ParentExists(path)) return Error(kErrorPathNotFound);
@@ -337,14 +336,13 @@ class SimulatedWindows : public WindowsApi {
                      descriptor == nullptr && flags == (kFileFlagBackupSemantics | kFileFlagOpenReparsePoint)
                : disposition == kCreateNew && access == kGenericWrite && flags == kFileAttributeNormal);
     if (folder) {
-      return Fails("CreateFileA") || (!files.count(path) && !folders.count(path) &&
-                                      !Error(ParentExists(path) ? kErrorFileNotFound : kErrorPathNotFound))
+      return Fails("CreateFileA") ||
+                     (!Exists(path) && !Error(ParentExists(path) ? kErrorFileNotFound : kErrorPathNotFound))
                  ? nullptr
                  : Hand(KernelObject{0, 0, 0, "folder", path});
     }
     if (Fails("CreateFileA") || (descriptor != nullptr && !Use(descriptor)) ||
-        (!ParentExists(path) && !Error(kErrorPathNotFound)) ||
-        ((files.count(path) || folders.count(path)) && !Error(kErrorFileExists))) {
+        (!ParentExists(path) && !Error(kErrorPathNotFound)) || (Exists(path) && !Error(kErrorFileExists))) {
       return nullptr;
     }
     files[path] = "";
@@ -478,6 +476,7 @@ class SimulatedWindows : public WindowsApi {
     const Dword ran = tick - process->started_at;
     return ran < process->runs_ms ? process->runs_ms - ran : 0;
   }
+  bool Exists(const std::string& path) const { return files.count(path) != 0 || folders.count(path) != 0; }
   // A drive ("C:") and the current drive's root ("\\wg") always exist.
   bool ParentExists(const std::string& path) const {
     const std::string folded = Fold(path);
