@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <numeric>
@@ -30,7 +31,6 @@
 #include "embedding/standard_method_codec.h"
 #include "standins/engine/standin_engine.h"
 #include "tests/vpn_plugin/simulated_windows.h"
-#include "tests/vpn_plugin/tunnel_machine.h"
 #include "vpn_plugin/windows_vpn_plugin.h"
 
 namespace tarvex {
@@ -72,14 +72,61 @@ const std::vector<uint8_t>& IsConnectedCall() {
   return bytes;
 }
 
+// The simulated machine with the debug log in a real file (`disk_path`), in
+// binary with the same CR LF bytes text mode stores: a log on a real disk.
+// The log is opened for one line at a time; every other file stays in
+// memory, and the calls are counted as the machine counts them.
+class DiskLogWindows : public SimulatedWindows {
+ public:
+  explicit DiskLogWindows(std::string disk_path) : disk_path_(std::move(disk_path)) {}
+
+  FileHandle FileOpen(const char* path, FileOpenMode mode) override {
+    if (std::string(path) != kLogPath) {
+      return SimulatedWindows::FileOpen(path, mode);
+    }
+    disk_ = Fails("FileOpen") ? nullptr : std::fopen(disk_path_.c_str(), "ab");
+    return disk_ != nullptr ? &log_ : nullptr;
+  }
+  std::size_t FileWrite(FileHandle file, const char* data, std::size_t size) override {
+    if (file != &log_) {
+      return SimulatedWindows::FileWrite(file, data, size);
+    }
+    std::string stored;
+    for (std::size_t i = 0; i < size; ++i) {
+      stored += data[i] == '\n' ? "\r\n" : std::string(1, data[i]);
+    }
+    const bool failing = Fails("FileWrite");
+    return !failing && std::fwrite(stored.data(), 1, stored.size(), disk_) == stored.size() ? size : 0;
+  }
+  int FileFlush(FileHandle file) override {
+    if (file != &log_) {
+      return SimulatedWindows::FileFlush(file);
+    }
+    return Fails("FileFlush") ? -1 : std::fflush(disk_);
+  }
+  int FileClose(FileHandle file) override {
+    if (file != &log_) {
+      return SimulatedWindows::FileClose(file);
+    }
+    const bool failing = Fails("FileClose");
+    const int closed = std::fclose(disk_);
+    disk_ = nullptr;
+    return closed == 0 && !failing ? 0 : -1;
+  }
+
+ private:
+  std::string disk_path_;
+  FileObject log_{kLogPath};
+  std::FILE* disk_ = nullptr;
+};
+
 // A fresh Windows machine, the user an administrator, with the bundled
 // wireguard.exe (which installs and removes tunnel services as the real one
 // does, and takes 0.8 s of simulated time) and netsh. No WireGuard driver is
-// installed yet and no service exists: a first install.
-std::unique_ptr<SimulatedWindows> FreshMachine() {
-  auto machine = std::make_unique<SimulatedWindows>();
-  EquipForTunnels(*machine);
-  return machine;
+// installed yet and no service exists: a first install. The log is kept in
+// memory, or in the real file `disk_log` when it is not empty.
+std::unique_ptr<SimulatedWindows> FreshMachine(const std::string& disk_log) {
+  return disk_log.empty() ? std::make_unique<SimulatedWindows>() : std::make_unique<DiskLogWindows>(disk_log);
 }
 
 // The plugin on a fresh machine, registered on a stand-in engine's messenger,
@@ -87,14 +134,13 @@ std::unique_ptr<SimulatedWindows> FreshMachine() {
 class PluginOnMachine {
  public:
   explicit PluginOnMachine(bool log_on_disk) {
-    auto machine = FreshMachine();
-    windows_ = machine.get();
     if (log_on_disk) {
       std::random_device random;
       disk_log_ = std::filesystem::temp_directory_path() /
                   ("tarvex_plugin_bench_" + std::to_string(random()) + ".log");
-      windows_->disk_files[kLogPath] = disk_log_.string();
     }
+    auto machine = FreshMachine(disk_log_.string());
+    windows_ = machine.get();
     registrar_ =
         std::make_unique<flutter::PluginRegistrarWindows>(controller_.engine()->GetPluginRegistrar(kChannel));
     WindowsVpnPlugin::RegisterWithRegistrar(registrar_.get(), std::move(machine));
@@ -113,14 +159,10 @@ class PluginOnMachine {
     return standin::DeliverMessage(standin::LastEngine(), kChannel, message).reply.bytes;
   }
 
-  // Forgets what the machine recorded of earlier calls (launches, closed
-  // handles, the log in memory), so that every iteration starts alike.
+  // Forgets what the machine recorded of earlier calls (launches, debugger
+  // output, the log in memory), so that every iteration starts alike.
   void ForgetHistory() {
     windows_->launches.clear();
-    windows_->applications.clear();
-    windows_->closed_services.clear();
-    windows_->closed_handles.clear();
-    windows_->file_creations.clear();
     windows_->debug_output.clear();
     const auto log = windows_->files.find(kLogPath);
     if (log != windows_->files.end()) {

@@ -1,7 +1,7 @@
-#include "allocation_failure.h"
-
 #include <cstdlib>
 #include <new>
+
+#include "plugin_fixture.h"
 
 namespace tarvex {
 namespace {
@@ -21,12 +21,8 @@ void* operator new(std::size_t size) {
     tarvex::fail_next_allocation = false;
     throw std::bad_alloc();
   }
-  if (void* memory = std::malloc(size == 0 ? 1 : size)) {
-    return memory;
-  }
+  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
   throw std::bad_alloc();
 }
-
 void operator delete(void* memory) noexcept { std::free(memory); }
-
 void operator delete(void* memory, std::size_t /*size*/) noexcept { std::free(memory); }

@@ -2,69 +2,78 @@
 
 namespace tarvex {
 
-constexpr const char* kName = "WireGuardTunnel$tarvex_office";
+// Queries every 500 ms, the last at 30.5 s, across the tick count's wrap.
+TEST_F(PluginTest, StartWireGuardService_AnswersAndLogsHowTheServiceBehaved) {
+  // start-pending so long after the request, then `after_start`
+  // clang-format off
+  const struct {
+    Given given; bool started; int queries; const char* last_line;
+    Dword start_ms = 0, after_start = kServiceRunning, state = kServiceStopped;
+  } cases[] = {
+      {Nothing, true, 5, "Service started successfully", 2000},
+      {Nothing, true, 1, "Service started successfully", 0, kServiceRunning, kServiceRunning},
+      {Nothing, false, 3, "Service failed to start", 1000, kServiceStopped},
+      {Nothing, true, 61, "Service started successfully", 29900},
+      {Nothing, true, 62, "Service started successfully", 30500},
+      {Nothing, false, 62, "Service start timeout", 30501},
+      {Failing("QueryServiceStatus", kErrorAccessDenied), false, 1, "Failed to query service status"},
+      {Failing("QueryServiceStatus", kThrows), false, 1, "Exception: std::bad_alloc", 5000},
+      {Failing("StartServiceW", kErrorAccessDenied), false, 0, "Failed to start service: Access is denied.\r\n"},
+      {Failing("OpenServiceW", kErrorAccessDenied), false, 0,
+       "Failed to open service: WireGuardTunnel$tarvex_office"},
+      {Failing("OpenSCManagerW", kErrorAccessDenied), false, 0, "Failed to open service manager"}};
+  // clang-format on
+  windows.manager_access = kScManagerConnect;
+  windows.service_access = kServiceQueryStatus | kServiceStart;
+  for (const auto& c : cases) {
+    windows.tick = 0xFFFFFFFF - 1000;
+    windows.calls.clear();
+    windows.fail.clear();
+    windows.services.clear();
+    SimulatedService& tunnel = windows.AddService(u"WireGuardTunnel$tarvex_office", c.state);
+    tunnel.start_ms = c.start_ms;
+    tunnel.after_start = c.after_start;
+    c.given(windows);
+    const std::size_t before = Log().size();
 
-struct StartCase {
-  Dword state;        // before the start request
-  Dword start_ms;     // then start-pending for so long
-  Dword after_start;  // and then in this state
-  const char* fails;  // an operation that is refused, if any
-  bool started;
-  int queries;
-  const char* last_line;
-};
+    EXPECT_EQ(plugin.StartWireGuardService("WireGuardTunnel$tarvex_office"), c.started) << c.last_line;
 
-void PrintTo(const StartCase& c, std::ostream* os) { *os << c.fails << c.start_ms << "ms"; }
-
-class ServiceStartTest : public PluginTest, public ::testing::WithParamInterface<StartCase> {};
-
-TEST_P(ServiceStartTest, AnswersAndLogsHowTheServiceBehaved) {
-  windows.tick = 0xFFFFFFFF - 1000;  // the 30 s wait must hold across the tick count's wrap
-  SimulatedService& tunnel = windows.AddService(u"WireGuardTunnel$tarvex_office", GetParam().state);
-  tunnel.start_ms = GetParam().start_ms;
-  tunnel.after_start = GetParam().after_start;
-  windows.fail[GetParam().fails] = kErrorAccessDenied;
-
-  EXPECT_EQ(plugin.StartWireGuardService(kName), GetParam().started);
-
-  EXPECT_EQ(windows.calls["QueryServiceStatus"], GetParam().queries);
-  EXPECT_THAT(LogLines(),
-              ElementsAre("WindowsVpnPlugin::StartWireGuardService - Starting service: " + std::string(kName),
-                          std::string("WindowsVpnPlugin::StartWireGuardService - ") + GetParam().last_line));
-  if (windows.calls["StartServiceW"] > 0) {
-    EXPECT_THAT(windows.closed_services, ElementsAre(kName, "manager"));
+    EXPECT_EQ(windows.calls["QueryServiceStatus"], c.queries) << c.start_ms;
+    EXPECT_THAT(Log(before),
+                ElementsAre("StartWireGuardService - Starting service: WireGuardTunnel$tarvex_office",
+                            std::string("StartWireGuardService - ") + c.last_line));
   }
 }
 
-// Queries come every 500 ms; the last falls at 30.5 s.
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ServiceStartTest,
-    ::testing::Values(
-        StartCase{kServiceStopped, 2000, kServiceRunning, "", true, 5, "Service started successfully"},
-        StartCase{kServiceRunning, 0, kServiceRunning, "", true, 1, "Service started successfully"},
-        StartCase{kServiceStopped, 1000, kServiceStopped, "", false, 3, "Service failed to start"},
-        StartCase{kServiceStopped, 29900, kServiceRunning, "", true, 61, "Service started successfully"},
-        StartCase{kServiceStopped, 30500, kServiceRunning, "", true, 62, "Service started successfully"},
-        StartCase{kServiceStopped, 30501, kServiceRunning, "", false, 62, "Service start timeout"},
-        StartCase{kServiceStopped, 0, kServiceRunning, "QueryServiceStatus", false, 1,
-                  "Failed to query service status"},
-        StartCase{kServiceStopped, 0, kServiceRunning, "StartServiceW", false, 0,
-                  "Failed to start service: Access is denied.\r\n"},
-        StartCase{kServiceStopped, 0, kServiceRunning, "OpenServiceW", false, 0,
-                  "Failed to open service: WireGuardTunnel$tarvex_office"},
-        StartCase{kServiceStopped, 0, kServiceRunning, "OpenSCManagerW", false, 0,
-                  "Failed to open service manager"}));
-
-using ServiceStartExceptionTest = PluginTest;
-
-TEST_F(ServiceStartExceptionTest, IsLoggedAndClosesTheServiceBeforeTheManager) {
-  windows.AddService(u"WireGuardTunnel$tarvex_office", kServiceStopped).start_ms = 5000;
-  windows.throw_on["QueryServiceStatus"] = 3;
-
-  EXPECT_FALSE(plugin.StartWireGuardService(kName));
-
-  EXPECT_EQ(LogLines().back(), "WindowsVpnPlugin::StartWireGuardService - Exception: std::bad_alloc");
-  EXPECT_THAT(windows.closed_services, ElementsAre(kName, "manager"));
+// Every driver name is tried, so the log lists all present; one that cannot be asked about does not count.
+TEST_F(PluginTest, IsWireGuardDriverInstalled_ListsEveryDriverServicePresent) {
+  windows.manager_access = kScManagerEnumerateService;
+  windows.service_access = kServiceQueryStatus;
+  const std::string found = "IsWireGuardDriverInstalled - Found driver service: ";
+  const std::string none = "IsWireGuardDriverInstalled - WireGuard driver not found";
+  // clang-format off
+  const struct { Given given; bool installed; Lines lines; /* after "Checking driver status" */ } cases[] = {
+      {Nothing, false, {none}},
+      {[](SimulatedWindows& w) { w.AddService(u"WireGuard", kServiceStopped); }, true, {found + "WireGuard"}},
+      {[](SimulatedWindows& w) {
+         w.AddService(u"wg-nt-driver", kServiceRunning, kServiceKernelDriver);
+         w.AddService(u"wintun", kServiceStopped, kServiceKernelDriver);
+       }, true, {found + "WireGuard", found + "wintun", found + "wg-nt-driver"}},
+      {Failing("QueryServiceStatus", kErrorAccessDenied), false, {none}},
+      {Failing("OpenServiceW", kThrows, 3), false,
+       {found + "WireGuard", found + "wintun", "IsWireGuardDriverInstalled - Exception: std::bad_alloc"}},
+      {Failing("OpenSCManagerW", kErrorAccessDenied), false,
+       {"IsWireGuardDriverInstalled - Failed to open service manager"}}};
+  // clang-format on
+  for (const auto& c : cases) {
+    windows.fail.clear();
+    c.given(windows);
+    const std::size_t before = Log().size();
+    EXPECT_EQ(plugin.IsWireGuardDriverInstalled(), c.installed);
+    Lines expected = Join({{"IsWireGuardDriverInstalled - Checking driver status"}, c.lines});
+    if (c.installed) expected.push_back("IsWireGuardDriverInstalled - WireGuard driver is already installed");
+    EXPECT_EQ(Log(before), expected);
+  }
 }
 
 }  // namespace tarvex

@@ -21,155 +21,99 @@
 
 namespace tarvex {
 
-// Service names, paths and variable names are case-insensitive; paths take
-// either slash, and a run of separators counts as one.
-template <typename Char>
-Char FoldChar(Char c) {
-  return c == '/' ? '\\' : c >= 'A' && c <= 'Z' ? static_cast<Char>(c + 32) : c;
-}
+// Service names and paths are case-insensitive; paths take either slash, a run of them counting as one.
 template <typename Text>
 Text Fold(const Text& text) {
   Text folded;
   for (auto c : text) {
-    c = FoldChar(c);
-    if (c != '\\' || folded.empty() || folded.back() != '\\') {
-      folded.push_back(c);
-    }
+    c = c == '/' ? '\\' : c >= 'A' && c <= 'Z' ? static_cast<decltype(c)>(c + 32) : c;
+    if (c != '\\' || folded.empty() || folded.back() != '\\') folded.push_back(c);
   }
   return folded;
 }
-// Orders as Fold(a) < Fold(b) would, without building the folded texts: the
-// maps of files and folders compare on every call, and the benchmarks time
-// the plugin on this machine.
 struct FoldedLess {
-  bool operator()(const std::string& a, const std::string& b) const {
-    for (std::size_t i = 0, j = 0;;) {
-      const int from_a = Next(a, i);
-      const int from_b = Next(b, j);
-      if (from_a != from_b || from_a < 0) {
-        return from_a < from_b;
-      }
-    }
-  }
-  // The next folded character as an unsigned char, as strings compare them,
-  // or -1 at the end; a run of separators is one.
-  static int Next(const std::string& text, std::size_t& at) {
-    if (at == text.size()) {
-      return -1;
-    }
-    const char folded = FoldChar(text[at++]);
-    while (folded == '\\' && at < text.size() && FoldChar(text[at]) == '\\') {
-      ++at;
-    }
-    return static_cast<unsigned char>(folded);
-  }
+  bool operator()(const std::string& a, const std::string& b) const { return Fold(a) < Fold(b); }
 };
+template <typename Value>
+using PathMap = std::map<std::string, Value, FoldedLess>;
 
 struct SimulatedService {
   std::u16string name;
-  Dword state;
-  Dword type = kServiceWin32OwnProcess;
-  // A start request leaves it start-pending for `start_ms`, then in `after_start`.
-  Dword start_ms = 0;
-  Dword after_start = kServiceRunning;
-  Dword start_requested_at = 0;
+  Dword state, type = kServiceWin32OwnProcess;
+  Dword start_ms = 0, after_start = kServiceRunning,
+        start_requested_at = 0;  // start-pending so long, then so
 };
 // What the handles point at; the plugin sees only the opaque pointers.
 struct ServiceObject {
   SimulatedService* service;  // null for the manager
   Dword access;
 };
-struct KernelObject {  // a process: how its program behaves, and when it started
-  Dword exit_code;
-  Dword runs_ms;
-  Dword started_at = 0;
-  std::string kind = "process";  // or "thread", "token", "file", "folder"
-  std::string path{};            // of a file or folder
+struct KernelObject {  // a program's process, or a thread, token, file or folder
+  Dword exit_code, runs_ms, started_at = 0;
+  std::string kind = "process", path{};
 };
 struct SidObject {
-  std::string text;  // "S-1-..."
+  std::string text;
 };
-struct FileObject {
+struct FileObject {  // a stream, and the descriptor it owns, if any
   std::string path;
   bool text = true;
-  int descriptor = -1;        // the descriptor the stream owns, if any
-  std::FILE* disk = nullptr;  // the real file behind a path in `disk_files`
+  int descriptor = -1;
 };
 struct SecurityDescriptorObject {
   std::string sddl;
   SidObject owner{};
 };
-// One CreateFileA, with the security the file was given.
-struct FileCreation {
-  std::string path;
-  Dword access, share, disposition;
-  std::string sddl;  // "inherited" without a descriptor
+
+// The operation's `call`-th call (every call when 0) fails with `error`, or throws std::bad_alloc.
+constexpr Dword kThrows = 0xFFFFFFFF;
+struct Failure {
+  Dword error;
+  int call = 0;
 };
 
-// A small Windows machine. Every operation counts its calls in `calls`, fails
-// with the last error planned in `fail`, and throws std::bad_alloc on the call
-// planned in `throw_on`; what it hands out stays open until given back.
+// Every operation counts its calls and fails as planned; what it hands out stays open until given back.
 class SimulatedWindows : public WindowsApi {
  public:
-  struct Box {
-    std::u16string text, caption;
-    unsigned type;
-  };
   static constexpr const char* kAppData = "C:\\Users\\ana\\AppData\\Roaming";
 
+  SimulatedWindows();
   SimulatedService& AddService(std::u16string name, Dword state, Dword type = kServiceWin32OwnProcess) {
     return services.emplace_back(SimulatedService{std::move(name), state, type});
+  }
+  SimulatedService* FindService(const std::u16string& name) {
+    for (SimulatedService& service : services) {
+      if (Fold(service.name) == Fold(name)) return &service;
+    }
+    return nullptr;
   }
   std::size_t OpenHandles() const { return open_.size(); }
 
   std::map<std::string, int> calls;
-  std::map<std::string, Dword> fail;
-  std::map<std::string, int> throw_on;
-  std::deque<SimulatedService> services;    // references stay valid while more are added
-  std::function<void()> after_enumeration;  // the list may change between calls
-  std::map<std::string, KernelObject, FoldedLess> programs;
-  std::map<std::string, std::string, FoldedLess> files;
-  std::map<std::string, std::string, FoldedLess>
-      file_security;  // the SDDL each created file or folder was given
-  std::map<std::string, std::string, FoldedLess> folder_owners;  // the owner's SID when it is not the user
-  std::set<std::string, FoldedLess> junctions;                   // folders that are reparse points
-  // The most a file can hold: a write beyond it is cut short (a full disk).
-  std::map<std::string, std::size_t, FoldedLess> size_limits;
-  // Paths whose FileOpen streams write to a real file on this machine (the
-  // path given here) instead of to `files`, in binary with the same CR LF
-  // bytes: a log on a real disk. The folder must still exist in `folders`.
-  std::map<std::string, std::string, FoldedLess> disk_files;
-  std::set<std::string, FoldedLess> folders{kAppData};
-  std::map<std::string, std::string, FoldedLess> env{{"APPDATA", kAppData}};
+  std::map<std::string, Failure> fail;
+  std::deque<SimulatedService> services;  // references stay valid while more are added
+  PathMap<KernelObject> programs;
+  PathMap<std::string> files, file_security,
+      folder_owners;  // the SDDL given; the owner's SID if not the user
+  std::set<std::string, FoldedLess> folders{kAppData}, junctions;
+  PathMap<std::size_t> size_limits;  // the most a file can hold: a write beyond is cut short
+  PathMap<std::string> env{{"APPDATA", kAppData}};
   std::map<Dword, std::u16string> system_messages{
       {kErrorFileNotFound, u"The system cannot find the file specified.\r\n"},
       {kErrorAccessDenied, u"Access is denied.\r\n"},
       {kErrorCancelled, u"The operation was canceled by the user.\r\n"}};
   bool is_admin = true;
-  std::string module_path = "C:\\Apps\\Tarvex\\tarvex.exe";
+  std::string module_path = "C:\\Apps\\Tarvex\\tarvex.exe", system_folder = "C:\\Windows\\system32",
+              user_sid = "S-1-5-21-1004336348-1177238915-682003330-1001";
   Dword tick = 5000;
-  std::int64_t now = 1796526317;  // 2026-12-06 03:05:17 UTC
-  std::int64_t local_offset_seconds = 0;
-
-  std::vector<std::string> launches;         // command lines
-  std::vector<std::string> applications;     // the application name of each, or empty
-  std::vector<std::string> elevations;       // program and parameters
-  std::vector<std::string> closed_services;  // "manager" or the service's name
-  std::vector<Box> message_boxes;
-  std::vector<std::string> debug_output;
-  std::vector<std::string> closed_handles;  // the kinds, in closing order
-  std::vector<FileCreation> file_creations;
-  std::string system_folder = "C:\\Windows\\system32";
-  std::string user_sid = "S-1-5-21-1004336348-1177238915-682003330-1001";
-  bool shell_hands_process = true;  // ShellExecuteExA may start a program without handing it over
-  // When set, an open asking for other rights than these is refused, as
-  // Windows refuses rights an unelevated caller does not hold.
+  std::int64_t now = 1796526317, local_offset_seconds = 0;  // 2026-12-06 03:05:17 UTC
+  // When set, an open asking for other rights is refused, as for an unelevated caller.
   std::optional<Dword> manager_access, service_access;
-  // Runs before every operation, with its name: the world may change between calls.
-  std::function<void(const std::string&)> before_call;
-  // Runs when a program starts, with its path and its command line (or the
-  // shell's parameters): what the program does to the machine.
+  std::function<void(const std::string&)> before_call;  // with the operation's name
+  // When a program starts, with its path and command line (or the shell's parameters).
   std::function<void(const std::string&, const std::string&)> on_launch;
+  std::vector<std::string> launches, debug_output;
+  std::vector<std::u16string> message_boxes;  // caption|text|type, the type as one character
 
   ScHandle OpenSCManagerW(const char16_t* machine, const char16_t* database, Dword access) override {
     EXPECT_TRUE(machine == nullptr && database == nullptr);
@@ -180,20 +124,15 @@ class SimulatedWindows : public WindowsApi {
     return Hand(ServiceObject{nullptr, access});
   }
   ScHandle OpenServiceW(ScHandle manager, const char16_t* name, Dword access) override {
-    const auto found = std::find_if(services.begin(), services.end(), [&](const SimulatedService& s) {
-      return Fold(s.name) == Fold(std::u16string(name));
-    });
-    if (!Use(manager) || Fails("OpenServiceW") ||
-        (found == services.end() && !Error(kErrorServiceDoesNotExist)) ||
+    SimulatedService* found = FindService(name);
+    if (!Use(manager) || Fails("OpenServiceW") || (found == nullptr && !Error(kErrorServiceDoesNotExist)) ||
         (service_access && access != *service_access && !Error(kErrorAccessDenied))) {
       return nullptr;
     }
-    return Hand(ServiceObject{&*found, access});
+    return Hand(ServiceObject{found, access});
   }
   bool QueryServiceStatus(ScHandle service, ServiceStatus* status) override {
-    if (Fails("QueryServiceStatus") || !Allowed(service, kServiceQueryStatus)) {
-      return false;
-    }
+    if (Fails("QueryServiceStatus") || !Allowed(service, kServiceQueryStatus)) return false;
     *status = ServiceStatus{service->service->type, Advance(*service->service).state, 0, 0, 0, 0, 0};
     return true;
   }
@@ -207,22 +146,17 @@ class SimulatedWindows : public WindowsApi {
     service->service->start_requested_at = tick;
     return true;
   }
-  // As Windows does: records from the front of the buffer, names from the
-  // back; what does not fit is left for the resume position.
+  // Records from the buffer's front, names from its back; what does not fit waits at the resume position.
   bool EnumServicesStatusExW(ScHandle manager, Dword level, Dword type, Dword state, std::uint8_t* buffer,
                              Dword size, Dword* needed, Dword* returned, Dword* resume,
                              const char16_t* group) override {
     EXPECT_TRUE(level == kScEnumProcessInfo && state == kServiceStateAll && group == nullptr);
     *needed = *returned = 0;
-    if (Fails("EnumServicesStatusExW") || !Allowed(manager, kScManagerEnumerateService)) {
-      return false;
-    }
+    if (Fails("EnumServicesStatusExW") || !Allowed(manager, kScManagerEnumerateService)) return false;
     std::size_t front = 0, back = size, index = 0;
     for (SimulatedService& listed : services) {
       const std::size_t name_bytes = (listed.name.size() + 1) * sizeof(char16_t);
-      if ((listed.type & type) == 0 || index++ < *resume) {
-        continue;
-      }
+      if ((listed.type & type) == 0 || index++ < *resume) continue;
       if (*needed != 0 || front + sizeof(EnumServiceStatusProcess) + name_bytes > back) {
         *needed += static_cast<Dword>(sizeof(EnumServiceStatusProcess) + name_bytes);
         continue;
@@ -238,90 +172,58 @@ class SimulatedWindows : public WindowsApi {
       ++*returned;
     }
     *resume = *needed == 0 ? 0 : *resume + *returned;
-    if (after_enumeration) {
-      after_enumeration();
-    }
     return *needed == 0 || Error(kErrorMoreData);
   }
-  bool CloseServiceHandle(ScHandle handle) override {
-    if (Use(handle)) {
-      const SimulatedService* service = handle->service;
-      closed_services.push_back(service ? std::string(service->name.begin(), service->name.end())
-                                        : "manager");
-    }
-    return Release(handle);
-  }
+  bool CloseServiceHandle(ScHandle handle) override { return Release(handle); }
 
   bool CreateProcessA(const char* application, char* command_line, bool inherit_handles, Dword flags,
                       const StartupInfo& startup, ProcessInformation* started) override {
     // Child processes run hidden and inherit nothing.
     EXPECT_TRUE(!inherit_handles && flags == kCreateNoWindow && startup.flags == kStartfUseShowWindow &&
                 startup.show_window == kSwHide);
-    launches.push_back(command_line);
-    applications.push_back(application != nullptr ? application : "");
-    // The program is the application named, or the quoted text that opens the line, or its first word.
     const std::string line(command_line);
+    launches.push_back(line);
+    // The application named, or the line's quoted start, or its first word.
     const auto found = programs.find(application != nullptr ? std::string(application)
                                      : line[0] == '"'       ? line.substr(1, line.find('"', 1) - 1)
                                                             : line.substr(0, line.find(' ')));
-    if (Fails("CreateProcessA") || (found == programs.end() && !Error(kErrorFileNotFound))) {
-      return false;
-    }
+    if (Fails("CreateProcessA") || (found == programs.end() && !Error(kErrorFileNotFound))) return false;
     started->process = Run(found->second);
     started->thread = Run(found->second, "thread");
-    if (on_launch) {
-      on_launch(found->first, line);
-    }
+    if (on_launch) on_launch(found->first, line);
     return true;
   }
   Dword WaitForSingleObject(Handle process, Dword milliseconds) override {
-    if (Fails("WaitForSingleObject") || !Use(process)) {
-      return 0xFFFFFFFF;  // WAIT_FAILED
-    }
+    if (Fails("WaitForSingleObject") || !Use(process)) return 0xFFFFFFFF;  // WAIT_FAILED
     tick += std::min(Remaining(process), milliseconds);
     return Remaining(process) == 0 ? kWaitObject0 : kWaitTimeout;
   }
   bool GetExitCodeProcess(Handle process, Dword* code) override {
-    if (Fails("GetExitCodeProcess") || !Use(process)) {
-      return false;
-    }
+    if (Fails("GetExitCodeProcess") || !Use(process)) return false;
     *code = Remaining(process) > 0 ? kStillActive : process->exit_code;
     return true;
   }
   bool CloseHandle(Handle handle) override {
-    if (Use(handle)) {
-      closed_handles.push_back(handle->kind);
-      if (handle->kind == "file") {
-        --open_files_[handle->path];
-      }
-    }
+    if (Use(handle) && handle->kind == "file") --open_files_[handle->path];
     return Release(handle);
   }
 
-  // The user accepts the prompt unless `fail` plans kErrorCancelled. Only
-  // SEE_MASK_NOCLOSEPROCESS hands the process over.
+  // Only SEE_MASK_NOCLOSEPROCESS hands the process over.
   bool ShellExecuteExA(ShellExecuteInfo* info) override {
     EXPECT_TRUE(info->window == nullptr && info->verb == std::string("runas") && info->directory == nullptr &&
                 info->show == kSwHide);
-    elevations.push_back(std::string(info->file) + " " + info->parameters);
     const auto found = programs.find(info->file);
-    if (Fails("ShellExecuteExA") || (found == programs.end() && !Error(kErrorFileNotFound))) {
-      return false;
-    }
-    info->process =
-        (info->mask & kSeeMaskNoCloseProcess) != 0 && shell_hands_process ? Run(found->second) : nullptr;
-    if (on_launch) {
-      on_launch(found->first, info->parameters);
-    }
+    if (Fails("ShellExecuteExA") || (found == programs.end() && !Error(kErrorFileNotFound))) return false;
+    info->process = (info->mask & kSeeMaskNoCloseProcess) != 0 ? Run(found->second) : nullptr;
+    if (on_launch) on_launch(found->first, info->parameters);
     return true;
   }
   int MessageBoxW(WindowHandle owner, const char16_t* text, const char16_t* caption, unsigned type) override {
     EXPECT_EQ(owner, nullptr);
-    message_boxes.push_back(Box{text, caption, type});
+    message_boxes.push_back(std::u16string(caption) + u"|" + text + u"|" + static_cast<char16_t>(type));
     return Fails("MessageBoxW") ? 0 : 1;  // IDOK, the only button
   }
 
-  // Only the Administrators group, S-1-5-32-544, is known.
   bool AllocateAndInitializeSid(const SidIdentifierAuthority& authority, std::uint8_t count, Dword rid0,
                                 Dword rid1, Dword rid2, Dword rid3, Dword rid4, Dword rid5, Dword rid6,
                                 Dword rid7, Sid* sid) override {
@@ -361,20 +263,16 @@ class SimulatedWindows : public WindowsApi {
                                                             SecurityDescriptor* descriptor,
                                                             Dword* size) override {
     EXPECT_TRUE(revision == kSddlRevision1 && size == nullptr);
-    *descriptor = Fails("ConvertStringSecurityDescriptorToSecurityDescriptorA")
-                      ? nullptr
-                      : Hand(SecurityDescriptorObject{text});
-    return *descriptor != nullptr;
+    const bool failing = Fails("ConvertStringSecurityDescriptorToSecurityDescriptorA");
+    *descriptor = failing ? nullptr : Hand(SecurityDescriptorObject{text});
+    return !failing;
   }
-  // A folder belongs to the user unless `folder_owners` says otherwise.
   Dword GetSecurityInfo(Handle handle, Dword object_type, Dword information, Sid* owner,
                         SecurityDescriptor* descriptor) override {
     EXPECT_TRUE(object_type == kSeFileObject && information == kOwnerSecurityInformation);
     *owner = nullptr;
     *descriptor = nullptr;
-    if (Fails("GetSecurityInfo") || !Use(handle)) {
-      return last_error_;
-    }
+    if (Fails("GetSecurityInfo") || !Use(handle)) return last_error_;
     const auto found = folder_owners.find(handle->path);
     *descriptor =
         Hand(SecurityDescriptorObject{"", {found != folder_owners.end() ? found->second : user_sid}});
@@ -394,85 +292,66 @@ class SimulatedWindows : public WindowsApi {
   void LocalFree(void* memory) override { Release(memory); }
   Dword GetLastError() override { return last_error_; }
 
-  // A path that does not fit is cut to the buffer, terminator included, and
-  // the buffer's size is returned, as Windows does since Vista.
+  // A path that does not fit is cut to the buffer, terminator included, and the buffer's size returned.
   Dword GetModuleFileNameA(ModuleHandle module, char* buffer, Dword size) override {
     EXPECT_EQ(module, nullptr);
-    if (Fails("GetModuleFileNameA")) {
-      return 0;
-    }
+    if (Fails("GetModuleFileNameA")) return 0;
     std::snprintf(buffer, size, "%s", module_path.c_str());
     return module_path.size() < size ? static_cast<Dword>(module_path.size())
                                      : (Error(kErrorInsufficientBuffer), size);
   }
   Dword GetFileAttributesA(const char* path) override {
-    if (Fails("GetFileAttributesA") ||
-        (!files.count(path) && !folders.count(path) && !Error(kErrorFileNotFound))) {
+    if (Fails("GetFileAttributesA") || (!Exists(path) && !Error(kErrorFileNotFound))) {
       return kInvalidFileAttributes;
     }
     return folders.count(path) != 0 ? kFileAttributeDirectory : kFileAttributeNormal;
   }
   bool CreateDirectoryA(const char* path, SecurityDescriptor descriptor) override {
     if (Fails("CreateDirectoryA") || (descriptor != nullptr && !Use(descriptor)) ||
-        ((files.count(path) || folders.count(path)) && !Error(kErrorAlreadyExists))) {
+        (Exists(path) && !Error(kErrorAlreadyExists))) {
       return false;
     }
-    if (!ParentExists(path)) {
-      return Error(kErrorPathNotFound);
-    }
+    if (!ParentExists(path)) return Error(kErrorPathNotFound);
     file_security[path] = descriptor != nullptr ? descriptor->sddl : "inherited";
     return folders.insert(path).second;
   }
-  // A file still open is not deleted: no opener shares deletion.
   bool DeleteFileA(const char* path) override {
-    return !Fails("DeleteFileA") &&
-           (open_files_.count(path) == 0 || open_files_.at(path) == 0 || Error(kErrorSharingViolation)) &&
+    return !Fails("DeleteFileA") && (open_files_[path] == 0 || Error(kErrorSharingViolation)) &&
            (files.erase(path) != 0 || Error(kErrorFileNotFound));
   }
   Dword GetSystemDirectoryA(char* buffer, Dword size) override {
-    if (Fails("GetSystemDirectoryA")) {
-      return 0;
-    }
-    if (system_folder.size() >= size) {
-      return static_cast<Dword>(system_folder.size() + 1);
-    }
+    if (Fails("GetSystemDirectoryA")) return 0;
+    if (system_folder.size() >= size) return static_cast<Dword>(system_folder.size() + 1);
     std::snprintf(buffer, size, "%s", system_folder.c_str());
     return static_cast<Dword>(system_folder.size());
   }
   Handle CreateFileA(const char* path, Dword access, Dword share, SecurityDescriptor descriptor,
                      Dword disposition, Dword flags) override {
-    // Files are only ever created new. A folder is opened as it is (a
-    // junction itself, not where it leads), to be listed (an access that
-    // takes part in sharing), its owner and attributes read, and shared for
-    // anything but deletion, so nobody can rename or replace it while it is
-    // held.
+    // A file is only created new, to be written; a folder opened as it is (not where a junction leads),
+    // to be listed (an access that takes part in sharing) and its owner read. Neither shares deletion.
     const bool folder = disposition == kOpenExisting;
-    EXPECT_TRUE(folder ? access == (kFileListDirectory | kReadControl | kFileReadAttributes) &&
-                             descriptor == nullptr && share == (kFileShareRead | kFileShareWrite) &&
-                             flags == (kFileFlagBackupSemantics | kFileFlagOpenReparsePoint)
-                       : disposition == kCreateNew && flags == kFileAttributeNormal);
-    file_creations.push_back(
-        FileCreation{path, access, share, disposition, descriptor ? descriptor->sddl : "inherited"});
+    EXPECT_EQ(share, kFileShareRead | kFileShareWrite);
+    EXPECT_TRUE(
+        folder ? access == (kFileListDirectory | kReadControl | kFileReadAttributes) &&
+                     descriptor == nullptr && flags == (kFileFlagBackupSemantics | kFileFlagOpenReparsePoint)
+               : disposition == kCreateNew && access == kGenericWrite && flags == kFileAttributeNormal);
     if (folder) {
-      return Fails("CreateFileA") || (!files.count(path) && !folders.count(path) &&
-                                      !Error(ParentExists(path) ? kErrorFileNotFound : kErrorPathNotFound))
+      return Fails("CreateFileA") ||
+                     (!Exists(path) && !Error(ParentExists(path) ? kErrorFileNotFound : kErrorPathNotFound))
                  ? nullptr
                  : Hand(KernelObject{0, 0, 0, "folder", path});
     }
     if (Fails("CreateFileA") || (descriptor != nullptr && !Use(descriptor)) ||
-        (!ParentExists(path) && !Error(kErrorPathNotFound)) ||
-        ((files.count(path) || folders.count(path)) && !Error(kErrorFileExists))) {
+        (!ParentExists(path) && !Error(kErrorPathNotFound)) || (Exists(path) && !Error(kErrorFileExists))) {
       return nullptr;
     }
     files[path] = "";
-    file_security[path] = file_creations.back().sddl;
+    file_security[path] = descriptor ? descriptor->sddl : "inherited";
     ++open_files_[path];
     return Hand(KernelObject{0, 0, 0, "file", path});
   }
   bool GetFileInformationByHandle(Handle file, ByHandleFileInformation* information) override {
-    if (Fails("GetFileInformationByHandle") || !Use(file)) {
-      return false;
-    }
+    if (Fails("GetFileInformationByHandle") || !Use(file)) return false;
     *information = ByHandleFileInformation{};
     information->file_attributes = folders.count(file->path) == 0 ? kFileAttributeNormal
                                    : junctions.count(file->path) == 0
@@ -481,85 +360,49 @@ class SimulatedWindows : public WindowsApi {
     return true;
   }
   int OpenOsfHandle(Handle file, int flags) override {
-    if (Fails("OpenOsfHandle") || !Use(file)) {
-      return -1;
-    }
+    if (Fails("OpenOsfHandle") || !Use(file)) return -1;
     descriptors_[next_descriptor_] = {file, flags};
     return next_descriptor_++;
   }
   FileHandle FdOpen(int descriptor, const char* mode) override {
     EXPECT_EQ(mode, std::string("w"));
-    if (Fails("FdOpen") || descriptors_.count(descriptor) == 0) {
-      return nullptr;
-    }
+    if (Fails("FdOpen") || descriptors_.count(descriptor) == 0) return nullptr;
     const auto& [file, flags] = descriptors_.at(descriptor);
     return Hand(FileObject{file->path, (flags & kOpenText) != 0, descriptor});
   }
   int CloseFd(int descriptor) override {
-    if (descriptors_.count(descriptor) == 0) {
-      ADD_FAILURE() << "closed a descriptor that is not open";
-      return -1;
-    }
-    closed_handles.push_back("file");
+    EXPECT_EQ(descriptors_.count(descriptor), 1u) << "closed a descriptor that is not open";
     --open_files_[descriptors_.at(descriptor).first->path];
     Release(descriptors_.at(descriptor).first);
     descriptors_.erase(descriptor);
     return 0;
   }
   FileHandle FileOpen(const char* path, FileOpenMode mode) override {
-    if (Fails("FileOpen") || !ParentExists(path) || folders.count(path) != 0) {
-      return nullptr;
-    }
-    const auto on_disk = disk_files.find(path);
-    if (on_disk != disk_files.end()) {
-      std::FILE* disk =
-          std::fopen(on_disk->second.c_str(), mode == FileOpenMode::kTruncateText ? "wb" : "ab");
-      return disk != nullptr || Error(kErrorPathNotFound) ? Hand(FileObject{path, true, -1, disk}) : nullptr;
-    }
-    // Appending touches the content only to create it: a long log is not copied at every line.
-    std::string& content = files[path];
-    if (mode == FileOpenMode::kTruncateText) {
-      content.clear();
-    }
+    EXPECT_EQ(mode, FileOpenMode::kAppendText);
+    if (Fails("FileOpen") || !ParentExists(path) || folders.count(path) != 0) return nullptr;
+    files[path];  // created if missing; a long log is not copied at every line
     return Hand(FileObject{path});
   }
-  // Text mode: every line feed is stored as CR LF. Answers how many of the
-  // given bytes were stored.
+  // Text mode stores a line feed as CR LF. Answers how many of the given bytes were stored.
   std::size_t FileWrite(FileHandle file, const char* data, std::size_t size) override {
-    if (Fails("FileWrite") || !Use(file)) {
-      return 0;
-    }
-    std::size_t room = std::string::npos;
+    if (Fails("FileWrite") || !Use(file)) return 0;
     const auto limit = size_limits.find(file->path);
-    if (limit != size_limits.end()) {
-      const std::size_t held = file->disk == nullptr ? files.at(file->path).size() : 0;
-      room = held < limit->second ? limit->second - held : 0;
-    }
-    std::string stored;
+    std::string& content = files.at(file->path);
     std::size_t written = 0;
     for (; written < size; ++written) {
-      const bool line_end = data[written] == '\n' && file->text;
-      if (stored.size() + (line_end ? 2 : 1) > room) {
-        break;
-      }
-      stored += line_end ? "\r\n" : std::string(1, data[written]);
+      const std::string stored = data[written] == '\n' && file->text ? "\r\n" : std::string(1, data[written]);
+      if (limit != size_limits.end() && content.size() + stored.size() > limit->second) break;
+      content += stored;
     }
-    if (file->disk == nullptr) {
-      files.at(file->path) += stored;
-      return written;
-    }
-    return std::fwrite(stored.data(), 1, stored.size(), file->disk) == stored.size() ? written : 0;
+    return written;
   }
-  int FileFlush(FileHandle file) override {
-    return Fails("FileFlush") || !Use(file) ? -1 : file->disk != nullptr ? std::fflush(file->disk) : 0;
-  }
-  // A planned failure (data that never reached the disk) still gives the stream back, as fclose does.
+  int FileFlush(FileHandle file) override { return Fails("FileFlush") || !Use(file) ? -1 : 0; }
+  // A planned failure still gives the stream back, as fclose does.
   int FileClose(FileHandle file) override {
     const bool failing = Fails("FileClose");
     const bool open = Use(file);
     const int descriptor = open ? file->descriptor : -1;
-    const bool disk_closed = !open || file->disk == nullptr || std::fclose(file->disk) == 0;
-    const bool closed = Release(file) && disk_closed && (descriptor == -1 || CloseFd(descriptor) == 0);
+    const bool closed = Release(file) && (descriptor == -1 || CloseFd(descriptor) == 0);
     return closed && !failing ? 0 : -1;
   }
 
@@ -582,21 +425,17 @@ class SimulatedWindows : public WindowsApi {
     return Fails("LocalTime64") ? static_cast<int>(last_error_) : (*local = *std::gmtime(&shifted), 0);
   }
   void OutputDebugStringA(const char* text) override {
-    if (!Fails("OutputDebugStringA")) {
-      debug_output.push_back(text);
-    }
+    if (!Fails("OutputDebugStringA")) debug_output.push_back(text);
   }
 
- private:
-  // Counts the call, throws on the planned call, or fails with the planned error.
+ protected:
   bool Fails(const std::string& operation) {
-    if (before_call) {
-      before_call(operation);
-    }
-    if (++calls[operation] == (throw_on.count(operation) != 0 ? throw_on.at(operation) : 0)) {
-      throw std::bad_alloc();
-    }
-    return fail.count(operation) != 0 && !Error(fail.at(operation));
+    if (before_call) before_call(operation);
+    const int call = ++calls[operation];
+    const auto planned = fail.find(operation);
+    if (planned == fail.end() || (planned->second.call != 0 && planned->second.call != call)) return false;
+    if (planned->second.error == kThrows) throw std::bad_alloc();
+    return !Error(planned->second.error);
   }
   bool Error(Dword error) {
     last_error_ = error;
@@ -608,7 +447,6 @@ class SimulatedWindows : public WindowsApi {
     open_[owned.get()] = owned;
     return owned.get();
   }
-  // Texts go out by the address of their characters, which is what comes back.
   template <typename Text>
   typename Text::value_type* HandText(const Text& text) {
     auto owned = std::make_shared<Text>(text);
@@ -638,7 +476,8 @@ class SimulatedWindows : public WindowsApi {
     const Dword ran = tick - process->started_at;
     return ran < process->runs_ms ? process->runs_ms - ran : 0;
   }
-  // A drive ("C:") always exists, and so does the current drive's root ("\\wg").
+  bool Exists(const std::string& path) const { return files.count(path) != 0 || folders.count(path) != 0; }
+  // A drive ("C:") and the current drive's root ("\\wg") always exist.
   bool ParentExists(const std::string& path) const {
     const std::string folded = Fold(path);
     const std::string parent = folded.substr(0, folded.rfind('\\'));
@@ -649,9 +488,48 @@ class SimulatedWindows : public WindowsApi {
   Dword last_error_ = 0;
   KernelObject current_process_{0, 0};
   SidObject user_sid_;
-  std::map<int, std::pair<Handle, int>> descriptors_;  // C runtime descriptor: its handle and flags
-  std::map<std::string, int, FoldedLess> open_files_;  // handles open on each created file
+  std::map<int, std::pair<Handle, int>> descriptors_;  // a descriptor's handle and flags
+  PathMap<int> open_files_;
   int next_descriptor_ = 3;
 };
+
+constexpr const char* kWireGuardExe = "C:\\Apps\\Tarvex\\bin\\wireguard.exe";
+constexpr const char* kNetshExe = "C:\\Windows\\system32\\netsh.exe";
+constexpr const char* kTemp = "C:\\Users\\ana\\AppData\\Local\\Temp";
+
+// What a successful wireguard.exe does: "/installtunnelservice" creates the service named after the
+// file's base name, if the file exists; "/uninstalltunnelservice" deletes it.
+inline void ActAsWireGuard(SimulatedWindows& windows, const std::string& line) {
+  const std::size_t install = line.find("/installtunnelservice \""),
+                    uninstall = line.find("/uninstalltunnelservice ");
+  const auto service = [](const std::string& name) {
+    return u"WireGuardTunnel$" + std::u16string(name.begin(), name.end());
+  };
+  if (install != std::string::npos) {
+    const std::string conf = line.substr(install + 23, line.size() - install - 24);
+    const std::u16string tunnel =
+        service(conf.substr(conf.rfind('\\') + 1, conf.size() - conf.rfind('\\') - 6));
+    if (windows.files.count(conf) != 0 && windows.FindService(tunnel) == nullptr) {
+      windows.AddService(tunnel, kServiceStopped);
+    }
+  } else if (uninstall != std::string::npos) {
+    const SimulatedService* gone = windows.FindService(service(line.substr(uninstall + 24)));
+    windows.services.erase(std::remove_if(windows.services.begin(), windows.services.end(),
+                                          [&](const SimulatedService& s) { return &s == gone; }),
+                           windows.services.end());
+  }
+}
+
+// A bundled wireguard.exe (0.8 s) that acts as the real one while its exit code is 0, netsh (50 ms), TEMP.
+inline SimulatedWindows::SimulatedWindows() {
+  files[kWireGuardExe] = "";
+  programs[kWireGuardExe] = {0, 800};
+  programs[kNetshExe] = {0, 50};
+  folders.insert(kTemp);
+  env["TEMP"] = kTemp;
+  on_launch = [this](const std::string& program, const std::string& line) {
+    if (program == kWireGuardExe && programs.at(kWireGuardExe).exit_code == 0) ActAsWireGuard(*this, line);
+  };
+}
 
 }  // namespace tarvex
