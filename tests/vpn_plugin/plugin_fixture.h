@@ -57,7 +57,6 @@ inline Lines LogLinesOf(const SimulatedWindows& windows) {
   return lines;
 }
 
-// The lines of RemoveFirewallRules and AddFirewallRules.
 inline Lines RemoveRulesLines(const std::string& rule_set) {
   return {"RemoveFirewallRules - Removing rules for: " + rule_set,
           "RemoveFirewallRules - Firewall rules removed for: " + rule_set};

@@ -4,7 +4,6 @@ namespace tarvex {
 
 // Queries every 500 ms, the last at 30.5 s, across the tick count's wrap.
 TEST_F(PluginTest, StartWireGuardService_AnswersAndLogsHowTheServiceBehaved) {
-  // start-pending so long after the request, then `after_start`
   // clang-format off
   const struct {
     Given given; bool started; int queries; const char* last_line;

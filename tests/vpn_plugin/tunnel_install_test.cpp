@@ -25,9 +25,8 @@ const Lines kUp = Join(
 const Lines kAdminFailed = {kInstall + "Installation failed, trying with elevation",
                             kInstall + "Already running as admin but installation failed"};
 const Lines kToElevation = {kInstall + "Installation failed, trying with elevation",
-                            "RunElevatedCommand - Command: C:\\Apps\\Tarvex\\bin\\wireguard.exe Params: "
-                            "/installtunnelservice \"" +
-                                std::string(kOfficeConf) + "\""};
+                            "RunElevatedCommand - Command: " + std::string(kWireGuardExe) +
+                                " Params: /installtunnelservice \"" + kOfficeConf + "\""};
 
 void AddOffice(SimulatedWindows& w) { w.AddService(u"WireGuardTunnel$tarvex_office", kServiceRunning); }
 void AsUser(SimulatedWindows& w) { w.is_admin = false; }
@@ -80,8 +79,7 @@ TEST_P(UninstallTest, FollowsItsRoad) {
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Roads, UninstallTest, ::testing::ValuesIn(std::vector<Road>{
     {"Installed", AddOffice, true, kRemoved, {kUninstallOffice, "netsh 9"}},
-    {"NoManager", Failing("OpenSCManagerW", kErrorAccessDenied), true, kRemoved,
-     {kUninstallOffice, "netsh 9"}},
+    {"NoManager", Failing("OpenSCManagerW", kErrorAccessDenied), true, kRemoved, {kUninstallOffice, "netsh 9"}},
     {"Absent", Nothing, true, kSkipped, {}},
     {"Unopened", Both(AddOffice, Failing("OpenServiceW", kErrorAccessDenied)), true, kSkipped, {}},
     {"ExitCode1", Both(AddOffice, Exits(1)), true, kRemoved, {kUninstallOffice, "netsh 9"}},
