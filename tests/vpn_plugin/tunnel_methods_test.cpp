@@ -87,13 +87,11 @@ TEST_F(PluginTest, StartAndStopTunnel_AnIdThatNamesNoTunnelOfItsOwnIsRefusedWith
 
 TEST(NetworkIdTest, AnIdMustMakeAWireGuardTunnelNameAndIsLoggedEscaped) {
   using Ids = std::initializer_list<std::string>;
-  for (const std::string& id : Ids{"office", "A-Z_0.9=+x", std::string(25, 'x'), "1.5"}) {
+  for (const std::string& id : Ids{"office", "A-Z_0.9=+x", std::string(25, 'x'), "1.5"})
     EXPECT_TRUE(IsAcceptedNetworkId(id)) << id;
-  }
   for (const std::string& id : Ids{"", std::string(26, 'x'), "office.", "a b", "a\"b", "a/b", "a\\b", "..",
-                                   "a:b", "a*b", "caf\xC3\xA9", "a\nb", std::string("a\0b", 3)}) {
+                                   "a:b", "a*b", "caf\xC3\xA9", "a\nb", std::string("a\0b", 3)})
     EXPECT_FALSE(IsAcceptedNetworkId(id)) << id;
-  }
   EXPECT_EQ(EscapedForLog(std::string("office-1.=+_a\0b\r\n\\\x7F\xC3\xA9 \"/", 24)),
             "office-1.=+_a\\x00b\\x0D\\x0A\\x5C\\x7F\\xC3\\xA9 \"/");
 }
