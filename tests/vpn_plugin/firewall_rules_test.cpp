@@ -68,8 +68,7 @@ INSTANTIATE_TEST_SUITE_P(Configurations, FirewallRulesTest, ::testing::ValuesIn(
     {kConfig, Failing("GetSystemDirectoryA", kErrorAccessDenied), true,
      Join({kOpening, {Found("51820")}, kAll}), {}},
     {kConfig, [](SimulatedWindows& w) { w.programs.erase(kNetshExe); }, true,
-     Join({kOpening, {Found("51820")}, kAll}),
-     kAllRules},
+     Join({kOpening, {Found("51820")}, kAll}), kAllRules},
     {kConfig, Failing("GetSystemDirectoryA", kThrows, 12), false, Join({kOpening, {Found("51820")},
       {kProgramsAdded[0], kProgramsAdded[1], kAdd + "Exception: std::bad_alloc"}}),
      Lines(kPrograms.begin(), kPrograms.end() - 2)}}));

@@ -57,7 +57,6 @@ inline Lines LogLinesOf(const SimulatedWindows& windows) {
   return lines;
 }
 
-// The lines of RemoveFirewallRules and AddFirewallRules.
 inline Lines RemoveRulesLines(const std::string& rule_set) {
   return {"RemoveFirewallRules - Removing rules for: " + rule_set,
           "RemoveFirewallRules - Firewall rules removed for: " + rule_set};
@@ -134,13 +133,11 @@ class PluginTest : public ::testing::Test {
   // The programs started, in order: each command line, a run of netsh commands as "netsh <count>".
   Lines Programs() const {
     Lines programs;
+    int netsh = 0;  // in the current run
     for (const std::string& line : windows.launches) {
-      const bool netsh = line.rfind("netsh ", 0) == 0;
-      if (!netsh || programs.empty() || programs.back().rfind("netsh ", 0) != 0) {
-        programs.push_back(netsh ? "netsh 0" : line);
-      }
-      if (netsh)
-        programs.back() = "netsh " + std::to_string(std::atoi(programs.back().substr(6).c_str()) + 1);
+      netsh = line.rfind("netsh ", 0) == 0 ? netsh + 1 : 0;
+      if (netsh > 1) programs.pop_back();
+      programs.push_back(netsh > 0 ? "netsh " + std::to_string(netsh) : line);
     }
     return programs;
   }

@@ -4,7 +4,6 @@ namespace tarvex {
 
 // Queries every 500 ms, the last at 30.5 s, across the tick count's wrap.
 TEST_F(PluginTest, StartWireGuardService_AnswersAndLogsHowTheServiceBehaved) {
-  // start-pending so long after the request, then `after_start`
   // clang-format off
   const struct {
     Given given; bool started; int queries; const char* last_line;
@@ -29,10 +28,8 @@ TEST_F(PluginTest, StartWireGuardService_AnswersAndLogsHowTheServiceBehaved) {
     windows.tick = 0xFFFFFFFF - 1000;
     windows.calls.clear();
     windows.fail.clear();
-    windows.services.clear();
-    SimulatedService& tunnel = windows.AddService(u"WireGuardTunnel$tarvex_office", c.state);
-    tunnel.start_ms = c.start_ms;
-    tunnel.after_start = c.after_start;
+    windows.services = {
+        {u"WireGuardTunnel$tarvex_office", c.state, kServiceWin32OwnProcess, c.start_ms, c.after_start}};
     c.given(windows);
     const std::size_t before = Log().size();
 

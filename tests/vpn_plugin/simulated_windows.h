@@ -82,10 +82,9 @@ class SimulatedWindows : public WindowsApi {
     return services.emplace_back(SimulatedService{std::move(name), state, type});
   }
   SimulatedService* FindService(const std::u16string& name) {
-    for (SimulatedService& service : services) {
-      if (Fold(service.name) == Fold(name)) return &service;
-    }
-    return nullptr;
+    const auto found = std::find_if(services.begin(), services.end(),
+                                    [&](const SimulatedService& s) { return Fold(s.name) == Fold(name); });
+    return found == services.end() ? nullptr : &*found;
   }
   std::size_t OpenHandles() const { return open_.size(); }
 
@@ -462,9 +461,8 @@ class SimulatedWindows : public WindowsApi {
     return Use(handle) && ((handle->access & access) != 0 || Error(kErrorAccessDenied));
   }
   SimulatedService& Advance(SimulatedService& service) const {
-    if (service.state == kServiceStartPending && tick - service.start_requested_at >= service.start_ms) {
+    if (service.state == kServiceStartPending && tick - service.start_requested_at >= service.start_ms)
       service.state = service.after_start;
-    }
     return service;
   }
   Handle Run(KernelObject process, const char* kind = "process") {
@@ -509,9 +507,8 @@ inline void ActAsWireGuard(SimulatedWindows& windows, const std::string& line) {
     const std::string conf = line.substr(install + 23, line.size() - install - 24);
     const std::u16string tunnel =
         service(conf.substr(conf.rfind('\\') + 1, conf.size() - conf.rfind('\\') - 6));
-    if (windows.files.count(conf) != 0 && windows.FindService(tunnel) == nullptr) {
+    if (windows.files.count(conf) != 0 && windows.FindService(tunnel) == nullptr)
       windows.AddService(tunnel, kServiceStopped);
-    }
   } else if (uninstall != std::string::npos) {
     const SimulatedService* gone = windows.FindService(service(line.substr(uninstall + 24)));
     windows.services.erase(std::remove_if(windows.services.begin(), windows.services.end(),

@@ -25,16 +25,13 @@ const Lines kUp = Join(
 const Lines kAdminFailed = {kInstall + "Installation failed, trying with elevation",
                             kInstall + "Already running as admin but installation failed"};
 const Lines kToElevation = {kInstall + "Installation failed, trying with elevation",
-                            "RunElevatedCommand - Command: C:\\Apps\\Tarvex\\bin\\wireguard.exe Params: "
-                            "/installtunnelservice \"" +
-                                std::string(kOfficeConf) + "\""};
+                            "RunElevatedCommand - Command: " + std::string(kWireGuardExe) +
+                                " Params: /installtunnelservice \"" + kOfficeConf + "\""};
 
 void AddOffice(SimulatedWindows& w) { w.AddService(u"WireGuardTunnel$tarvex_office", kServiceRunning); }
 void AsUser(SimulatedWindows& w) { w.is_admin = false; }
 void NoWireGuard(SimulatedWindows& w) { w.files.erase(kWireGuardExe); }
-Given Exits(Dword code, Dword runs_ms = 0) {
-  return [=](SimulatedWindows& w) { w.programs[kWireGuardExe] = {code, runs_ms}; };
-}
+void Exits1(SimulatedWindows& w) { w.programs[kWireGuardExe].exit_code = 1; }
 Lines Exit(const std::string& code) { return {kTry + "wireguard.exe failed with exit code: " + code}; }
 
 // An earlier service goes first, with its rules; an administrator whose install failed is not prompted.
@@ -48,16 +45,16 @@ INSTANTIATE_TEST_SUITE_P(Roads, InstallTest, ::testing::ValuesIn(std::vector<Roa
     {"Fresh", Nothing, true, Join({kFresh, kUp}), {kInstallOffice, "netsh 18"}},
     {"Replacing", AddOffice, true, Join({kInstalling, kRemoved, {kFresh.back()}, kUp}),
      {kUninstallOffice, "netsh 9", kInstallOffice, "netsh 18"}},
-    {"ExitCode1", Exits(1), false, Join({kFresh, Exit("1"), kAdminFailed}), {kInstallOffice}},
+    {"ExitCode1", Exits1, false, Join({kFresh, Exit("1"), kAdminFailed}), {kInstallOffice}},
     {"CannotStart", Failing("CreateProcessA", kErrorFileNotFound), false,
      Join({kFresh, {kTry + kNoProgram}, kAdminFailed}), {kInstallOffice}},
-    {"ElevationRefused", Both(Both(AsUser, Exits(1)), Failing("ShellExecuteExA", kErrorCancelled)), false,
+    {"ElevationRefused", Both(Both(AsUser, Exits1), Failing("ShellExecuteExA", kErrorCancelled)), false,
      Join({kFresh, Exit("1"), kToElevation,
            {"RunElevatedCommand - ShellExecuteEx failed: The operation was canceled by the user.\r\n",
             "RunElevatedCommand - User cancelled elevation",
             kInstall + "Elevated installation also failed"}}),
      {kInstallOffice}},
-    {"ElevatedInstallFailed", Both(AsUser, Exits(1)), false,
+    {"ElevatedInstallFailed", Both(AsUser, Exits1), false,
      Join({kFresh, Exit("1"), kToElevation,
            {"RunElevatedCommand - Elevated command completed",
             kInstall + "Tunnel service installed successfully"},
@@ -80,11 +77,10 @@ TEST_P(UninstallTest, FollowsItsRoad) {
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Roads, UninstallTest, ::testing::ValuesIn(std::vector<Road>{
     {"Installed", AddOffice, true, kRemoved, {kUninstallOffice, "netsh 9"}},
-    {"NoManager", Failing("OpenSCManagerW", kErrorAccessDenied), true, kRemoved,
-     {kUninstallOffice, "netsh 9"}},
+    {"NoManager", Failing("OpenSCManagerW", kErrorAccessDenied), true, kRemoved, {kUninstallOffice, "netsh 9"}},
     {"Absent", Nothing, true, kSkipped, {}},
     {"Unopened", Both(AddOffice, Failing("OpenServiceW", kErrorAccessDenied)), true, kSkipped, {}},
-    {"ExitCode1", Both(AddOffice, Exits(1)), true, kRemoved, {kUninstallOffice, "netsh 9"}},
+    {"ExitCode1", Both(AddOffice, Exits1), true, kRemoved, {kUninstallOffice, "netsh 9"}},
     {"CannotStart", Both(AddOffice, Failing("CreateProcessA", kErrorFileNotFound)), false,
      Join({kRemoving, {kUninstall + kNoProgram}}), {kUninstallOffice}},
     {"Exception", Failing("OpenServiceW", kThrows), false, {kSkipped[0], kUninstall + "Exception: std::bad_alloc"},
@@ -167,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(Roads, CreationTest, ::testing::ValuesIn(std::vector<Ro
      false, Join({kSystem, {"WireGuard driver already installed, no elevation needed", kSaved,
                             "Failed to install WireGuard tunnel"}}),
      {"\"" + kSystemExe + "\" /installtunnelservice \"" + kOfficeConf + "\""}, kOnDisk},
-    {"UserWithoutDriver", Both(Both(AsUser, Exits(1)), Failing("ShellExecuteExA", kErrorCancelled)), false,
+    {"UserWithoutDriver", Both(Both(AsUser, Exits1), Failing("ShellExecuteExA", kErrorCancelled)), false,
      Join({kBundled, {"Driver not installed, elevation will be requested", kSaved,
                       "Failed to install WireGuard tunnel"}}), {kInstallOffice}, kOnDisk},
     {"NoWireGuard", NoWireGuard, false, {kBundled[0], "WireGuard executable not found in bundle or system",

@@ -23,28 +23,18 @@ Lines Refused(const std::string& id, const std::string& reason) {
 }
 
 TEST_F(PluginTest, StartAndStopTunnel_ArgumentsThatCannotBeReadGetTheirErrorReplies) {
-  const std::string invalid = "INVALID_ARGUMENTS: Invalid arguments for ",
-                    unread = kStart + "Invalid arguments";
-  const std::string bad = "START_TUNNEL_ERROR: Failed to start tunnel: bad variant access";
-  const Lines thrown = {kStart + "Exception: bad variant access"};
+  const std::string invalid = "INVALID_ARGUMENTS: Invalid arguments for ";
   // clang-format off
   const struct { const char* method; std::optional<EncodableValue> arguments; std::string reply; Lines lines; }
   cases[] = {
-      {"startTunnel", std::nullopt, invalid + "startTunnel", {unread}},
-      {"startTunnel", EncodableValue("office"), invalid + "startTunnel", {unread}},
-      {"startTunnel", EncodableMap{{"networkId", "office"}}, "INVALID_CONFIG: No config provided",
-       {kStart + "No config provided"}},
-      {"startTunnel", EncodableMap{{"networkId", 7}}, bad, thrown},  // read before the config is looked for
-      {"startTunnel", EncodableMap{{"config", EncodableValue()}}, bad, thrown},
+      {"startTunnel", std::nullopt, invalid + "startTunnel", {kStart + "Invalid arguments"}},
+      {"startTunnel", EncodableMap{{"config", EncodableValue()}},
+       "START_TUNNEL_ERROR: Failed to start tunnel: bad variant access", {kStart + "Exception: bad variant access"}},
       {"startTunnel", EncodableMap{{"networkId", ""}, {"config", kConfig}}, "false",
        Join({Creating(""), Refused("", "Network ID is empty")})},
       {"startTunnel", EncodableMap{{"networkId", "office"}, {"config", ""}}, "false",
        Join({Creating("office"), Refused("office", "Config is empty")})},
-      {"stopTunnel", flutter::EncodableList{}, invalid + "stopTunnel", {}},
       {"stopTunnel", std::nullopt, invalid + "stopTunnel", {}},
-      {"stopTunnel", EncodableMap{{"networkId", true}},
-       "STOP_TUNNEL_ERROR: Failed to stop tunnel: bad variant access",
-       {kStop + "Exception: bad variant access"}},
       // clang-format on
   };
   for (const auto& c : cases) {
@@ -97,13 +87,11 @@ TEST_F(PluginTest, StartAndStopTunnel_AnIdThatNamesNoTunnelOfItsOwnIsRefusedWith
 
 TEST(NetworkIdTest, AnIdMustMakeAWireGuardTunnelNameAndIsLoggedEscaped) {
   using Ids = std::initializer_list<std::string>;
-  for (const std::string& id : Ids{"office", "A-Z_0.9=+x", std::string(25, 'x'), "1.5"}) {
+  for (const std::string& id : Ids{"office", "A-Z_0.9=+x", std::string(25, 'x'), "1.5"})
     EXPECT_TRUE(IsAcceptedNetworkId(id)) << id;
-  }
   for (const std::string& id : Ids{"", std::string(26, 'x'), "office.", "a b", "a\"b", "a/b", "a\\b", "..",
-                                   "a:b", "a*b", "caf\xC3\xA9", "a\nb", std::string("a\0b", 3)}) {
+                                   "a:b", "a*b", "caf\xC3\xA9", "a\nb", std::string("a\0b", 3)})
     EXPECT_FALSE(IsAcceptedNetworkId(id)) << id;
-  }
   EXPECT_EQ(EscapedForLog(std::string("office-1.=+_a\0b\r\n\\\x7F\xC3\xA9 \"/", 24)),
             "office-1.=+_a\\x00b\\x0D\\x0A\\x5C\\x7F\\xC3\\xA9 \"/");
 }
@@ -209,14 +197,12 @@ TEST_F(PluginTest, CallsArrivingDuringACallAreHandledAfterItsReplyInArrivalOrder
         throw 7;  // out of the log line, past every guard
       }
     };
-    const auto start = [&] {
+    try {
       call("startTunnel",
            std::make_unique<EncodableValue>(EncodableMap{{"networkId", "office"}, {"config", kConfig}}));
-    };
-    if (throw_after.empty()) {
-      start();
-    } else {
-      EXPECT_THROW(start(), int);
+      EXPECT_EQ(throw_after, "");
+    } catch (int) {
+      EXPECT_NE(throw_after, "");
     }
 
     EXPECT_THAT(replies, ElementsAre(throw_after == kCreated ? "startTunnel unanswered" : "startTunnel true",
