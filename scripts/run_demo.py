@@ -284,8 +284,12 @@ def run(options):
     if options.keep_wine:
         print("   Wine keeps running (--keep-wine); stop it with: TARVEX_WINE_ROOT=%s cmake/wine-run --shutdown"
               % os.path.relpath(runner.wine_root, REPO))
-    unanswered = [call for call in outcome.calls if call.status != "reply" or call.describe().startswith("undecodable")]
-    return 0 if outcome.exit_code == 0 and not unanswered else 1
+    return 0 if outcome.exit_code == 0 and not any(map(unanswered, outcome.calls)) else 1
+
+
+def unanswered(call):
+    """No reply, or one the codec cannot read."""
+    return call.status != "reply" or call.describe().startswith(wire.UNDECODABLE)
 
 
 def reply_notes(calls):
@@ -293,7 +297,7 @@ def reply_notes(calls):
     reply, an error, a tunnel that was not created or removed."""
     notes = []
     for call in calls:
-        if call.status != "reply" or call.describe().startswith("undecodable"):
+        if unanswered(call):
             notes.append("%s: %s" % (call.method, call.describe()))
         elif call.reply[:1] == b"\x01":
             notes.append("%s answered with an error: %s" % (call.method, call.describe()))

@@ -128,6 +128,9 @@ def describe(value):
     return json.dumps(value) if isinstance(value, (str, bool, type(None))) else repr(value)
 
 
+UNDECODABLE = "undecodable reply: hex "
+
+
 def describe_reply(data):
     if not data:
         return "not implemented (empty reply)"
@@ -137,4 +140,4 @@ def describe_reply(data):
         if data[0] in (0, 1):
             return "success " + describe(reader.value()) if data[0] == 0 else "error " + " ".join(
                 describe(reader.value()) for _ in range(3))
-    return "undecodable reply: hex " + data.hex()
+    return UNDECODABLE + data.hex()
